@@ -1,0 +1,78 @@
+/*
+ * varnik_dio simulated board.
+ *
+ * libvarnik_dio_sim.so is preloaded into an unmodified program
+ * (LD_PRELOAD=.../libvarnik_dio_sim.so). Every open of "/dev/mem" in that
+ * program is sent to a board file instead: a sparse regular file of 4 GiB in
+ * which file offset == physical address, so both register windows
+ * (GPIO at 0xFDAE0000, LEDs at 0xFDAF0000) and any other 32-bit address map
+ * through the real kernel open/mmap/munmap/close path, and register state
+ * persists between programs as it does on a board. A new board file starts
+ * with every byte of both register window pages at 0x03: all outputs
+ * inactive, all LEDs dark, all inputs inactive.
+ *
+ * The real "/dev/mem" is never opened while the library is loaded: with no
+ * board configured, opening it fails with ENOENT, as on a machine without
+ * the device. Every other file, descriptor and mapping passes through
+ * untouched.
+ *
+ * Environment, read once when the library loads:
+ *   VARNIK_SIM_BOARD  path of the board file; created (sparse) if missing.
+ *   VARNIK_SIM_TRACE  path of a trace file; one line is appended for every
+ *                     device call, in order (format below).
+ *   VARNIK_SIM_FAIL   "call:errno[:nth]": the nth device call of that kind
+ *                     (open, mmap or munmap; nth defaults to 1) fails with
+ *                     that errno, e.g. "mmap:12" or "munmap:22:3".
+ *
+ * Trace lines, one per device call, fields in this order:
+ *   open flags=0x101002 pending=0
+ *   mmap length=4096 prot=0x3 flags=0x1 offset=0xfdae0000 pending=0
+ *   munmap length=4096 offset=0xfdae0000 pending=0
+ *   close pending=0
+ * flags, prot and offset are the values the program passed, in hex; the
+ * munmap offset is the device offset the unmapped region was mapped from.
+ * pending is the number of bytes waiting in stdout's buffer at the time of
+ * the call (__fpending), which shows where the program flushed. A call
+ * failed by injection ends with " error=N" and is not passed to the kernel.
+ *
+ * The functions below let a test steer the board from inside the process.
+ */
+#ifndef VARNIK_DIO_SIM_H
+#define VARNIK_DIO_SIM_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+enum varnik_sim_call {
+    VARNIK_SIM_OPEN = 0,
+    VARNIK_SIM_MMAP = 1,
+    VARNIK_SIM_MUNMAP = 2
+};
+
+/* Use the board file at path from the next open on; NULL means no board.
+ * Returns 0, or -1 with errno set if the file cannot be created. */
+int varnik_sim_set_board(const char *path);
+
+/* Append trace lines to path from now on; NULL stops tracing.
+ * Returns 0, or -1 with errno set if the file cannot be opened. */
+int varnik_sim_set_trace(const char *path);
+
+/* The nth device call of this kind from now on (1 = the next one) fails
+ * with errno `error`. nth 0 disarms. One armed fault per kind. */
+void varnik_sim_fail(enum varnik_sim_call call, int error, unsigned nth);
+
+/* Descriptors of the device and mappings of it that are open right now. */
+unsigned varnik_sim_open_descriptors(void);
+unsigned varnik_sim_open_mappings(void);
+
+/* 1 if this library's open, open64, openat, mmap, mmap64, munmap and close
+ * are the definitions the process resolves, so that no call can reach the
+ * real device; 0 otherwise. Tests refuse to run unless this holds. */
+int varnik_sim_interposing(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VARNIK_DIO_SIM_H */
