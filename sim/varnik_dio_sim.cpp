@@ -26,6 +26,8 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -45,6 +47,8 @@ int __openat64_2(int dirfd, const char *path, int flags);
 namespace {
 
 const char kDevice[] = "/dev/mem";
+const unsigned kMemoryDeviceMajor = 1;  // Linux's character device 1:1
+const unsigned kMemoryDeviceMinor = 1;
 // The board file covers the whole 32-bit physical address space.
 const uint64_t kBoardSize = UINT64_C(0x100000000);
 const uint64_t kRegisterPages[] = {UINT64_C(0xFDAE0000), UINT64_C(0xFDAF0000)};
@@ -393,7 +397,20 @@ void Init() { pthread_once(&g_once, LoadEnvironment); }
 
 __attribute__((constructor)) void OnLoad() { Init(); }
 
-bool IsDevice(const char *path) { return path != nullptr && strcmp(path, kDevice) == 0; }
+// The device by its usual name, or by any other name for it (a symlink,
+// "//dev/mem", a path relative to /dev) where the machine has one: the
+// real physical memory device is never opened from under the board.
+bool IsDevice(int dirfd, const char *path) {
+  if (path == nullptr) return false;
+  if (strcmp(path, kDevice) == 0) return true;
+  if (strstr(path, "mem") == nullptr) return false;  // spare every other open a stat
+  struct stat st;
+  const int saved_errno = errno;
+  const bool is_device = fstatat(dirfd, path, &st, 0) == 0 && S_ISCHR(st.st_mode) &&
+                         st.st_rdev == makedev(kMemoryDeviceMajor, kMemoryDeviceMinor);
+  errno = saved_errno;
+  return is_device;
+}
 
 // An open of the device: open the board file instead.
 int DeviceOpen(int flags) {
@@ -489,7 +506,7 @@ VARNIK_EXPORT int open(const char *path, int flags, ...) {
   va_start(args, flags);
   int mode = ModeArgument(flags, args);
   va_end(args);
-  if (IsDevice(path)) return DeviceOpen(flags);
+  if (IsDevice(AT_FDCWD, path)) return DeviceOpen(flags);
   OpenFn real = Real<OpenFn>(kRealOpen);
   if (real == nullptr) return errno = ENOSYS, -1;
   return real(path, flags, mode);
@@ -500,7 +517,7 @@ VARNIK_EXPORT int open64(const char *path, int flags, ...) {
   va_start(args, flags);
   int mode = ModeArgument(flags, args);
   va_end(args);
-  if (IsDevice(path)) return DeviceOpen(flags);
+  if (IsDevice(AT_FDCWD, path)) return DeviceOpen(flags);
   return RealOpen64(path, flags, static_cast<mode_t>(mode));
 }
 
@@ -509,7 +526,7 @@ VARNIK_EXPORT int openat(int dirfd, const char *path, int flags, ...) {
   va_start(args, flags);
   int mode = ModeArgument(flags, args);
   va_end(args);
-  if (IsDevice(path)) return DeviceOpen(flags);
+  if (IsDevice(dirfd, path)) return DeviceOpen(flags);
   OpenatFn real = Real<OpenatFn>(kRealOpenat);
   if (real == nullptr) return errno = ENOSYS, -1;
   return real(dirfd, path, flags, mode);
@@ -520,35 +537,35 @@ VARNIK_EXPORT int openat64(int dirfd, const char *path, int flags, ...) {
   va_start(args, flags);
   int mode = ModeArgument(flags, args);
   va_end(args);
-  if (IsDevice(path)) return DeviceOpen(flags);
+  if (IsDevice(dirfd, path)) return DeviceOpen(flags);
   OpenatFn real = Real<OpenatFn>(kRealOpenat64);
   if (real == nullptr) return errno = ENOSYS, -1;
   return real(dirfd, path, flags, mode);
 }
 
 VARNIK_EXPORT int __open_2(const char *path, int flags) {
-  if (IsDevice(path)) return DeviceOpen(flags);
+  if (IsDevice(AT_FDCWD, path)) return DeviceOpen(flags);
   Open2Fn real = Real<Open2Fn>(kRealOpen2);
   if (real == nullptr) return errno = ENOSYS, -1;
   return real(path, flags);
 }
 
 VARNIK_EXPORT int __open64_2(const char *path, int flags) {
-  if (IsDevice(path)) return DeviceOpen(flags);
+  if (IsDevice(AT_FDCWD, path)) return DeviceOpen(flags);
   Open2Fn real = Real<Open2Fn>(kRealOpen64_2);
   if (real == nullptr) return errno = ENOSYS, -1;
   return real(path, flags);
 }
 
 VARNIK_EXPORT int __openat_2(int dirfd, const char *path, int flags) {
-  if (IsDevice(path)) return DeviceOpen(flags);
+  if (IsDevice(dirfd, path)) return DeviceOpen(flags);
   Openat2Fn real = Real<Openat2Fn>(kRealOpenat2);
   if (real == nullptr) return errno = ENOSYS, -1;
   return real(dirfd, path, flags);
 }
 
 VARNIK_EXPORT int __openat64_2(int dirfd, const char *path, int flags) {
-  if (IsDevice(path)) return DeviceOpen(flags);
+  if (IsDevice(dirfd, path)) return DeviceOpen(flags);
   Openat2Fn real = Real<Openat2Fn>(kRealOpenat64_2);
   if (real == nullptr) return errno = ENOSYS, -1;
   return real(dirfd, path, flags);
