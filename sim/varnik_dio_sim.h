@@ -11,9 +11,10 @@
  * with every byte of both register window pages at 0x03: all outputs
  * inactive, all LEDs dark, all inputs inactive.
  *
- * The real "/dev/mem" is never opened while the library is loaded: with no
+ * The real "/dev/mem" is never opened through open or openat (by that name
+ * or any other path to the device) while the library is loaded: with no
  * board configured, opening it fails with ENOENT, as on a machine without
- * the device. Every other file, descriptor and mapping passes through
+ * the device. (stdio's fopen opens inside libc, out of the board's reach.) Every other file, descriptor and mapping passes through
  * untouched.
  *
  * Environment, read once when the library loads:
@@ -29,8 +30,10 @@
  *   mmap length=4096 prot=0x3 flags=0x1 offset=0xfdae0000 pending=0
  *   munmap length=4096 offset=0xfdae0000 pending=0
  *   close pending=0
+ *   fflush stdout pending=0
  * flags, prot and offset are the values the program passed, in hex; the
  * munmap offset is the device offset the unmapped region was mapped from.
+ * A flush of stdout is traced while a device descriptor is open.
  * pending is the number of bytes waiting in stdout's buffer at the time of
  * the call (__fpending), which shows where the program flushed. A call
  * failed by injection ends with " error=N" and is not passed to the kernel.
@@ -66,8 +69,8 @@ void varnik_sim_fail(enum varnik_sim_call call, int error, unsigned nth);
 unsigned varnik_sim_open_descriptors(void);
 unsigned varnik_sim_open_mappings(void);
 
-/* 1 if this library's open, open64, openat, mmap, mmap64, munmap and close
- * are the definitions the process resolves, so that no call can reach the
+/* 1 if this library's open, open64, openat, mmap, mmap64, munmap, close
+ * and fflush are the definitions the process resolves, so that no call can reach the
  * real device; 0 otherwise. Tests refuse to run unless this holds. */
 int varnik_sim_interposing(void);
 

@@ -7,9 +7,12 @@
 #include "varnik_dio_sim.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -28,10 +31,10 @@ TEST_F(AccessProtocolTest, EveryAccessOpensMapsUnmapsAndClosesAfresh) {
   EXPECT_EQ(varnik_sim_open_mappings(), 0u);
 }
 
-// Text the caller printed without a line end is flushed right after the
-// open, so it is out before the device is mapped; the access itself leaves
-// nothing new in the buffer.
-TEST_F(AccessProtocolTest, StandardOutputIsFlushedBeforeTheMapping) {
+// Standard output is flushed after the open, after the mapping and before
+// the unmapping: text the caller printed without a line end is out before
+// the device is mapped, and the access leaves nothing in the buffer.
+TEST_F(AccessProtocolTest, StandardOutputIsFlushedAroundEveryAccess) {
   FILE *saved = stdout;
   stdout = fopen("/dev/null", "w");
   ASSERT_NE(stdout, nullptr);
@@ -46,11 +49,17 @@ TEST_F(AccessProtocolTest, StandardOutputIsFlushedBeforeTheMapping) {
   stdout = saved;
   const std::vector<std::string> expected = {
       "open flags=0x101002 pending=17",
+      "fflush stdout pending=17",
       "mmap length=4096 prot=0x3 flags=0x1 offset=0xfdae0000 pending=0",
+      "fflush stdout pending=0",
+      "fflush stdout pending=0",
       "munmap length=4096 offset=0xfdae0000 pending=0",
       "close pending=0",
       "open flags=0x101002 pending=16",
+      "fflush stdout pending=16",
       "mmap length=4096 prot=0x3 flags=0x1 offset=0xfdae0000 pending=0",
+      "fflush stdout pending=0",
+      "fflush stdout pending=0",
       "munmap length=4096 offset=0xfdae0000 pending=0",
       "close pending=0",
   };
@@ -84,8 +93,10 @@ class AccessFailureTest : public BoardTest,
     return report;
   }
 
-  static void AccessAfterPrinting(const FailurePoint &point) {
-    freopen("/dev/null", "w", stdout);
+  std::string OutputPath() const { return dir_ + "/stdout"; }
+
+  void AccessAfterPrinting(const FailurePoint &point) const {
+    if (freopen(OutputPath().c_str(), "w", stdout) == nullptr) _exit(3);
     setvbuf(stdout, nullptr, _IOFBF, BUFSIZ);
     fputs("printed first", stdout);
     varnik_sim_fail(point.call, point.error, 1);
@@ -102,14 +113,26 @@ TEST_P(AccessFailureTest, ReportsTheFailurePointAndExitsWithStatusOne) {
   EXPECT_EXIT(AccessAfterPrinting(point), ::testing::ExitedWithCode(1),
               ExpectedReport(point));
 
-  // Nothing was attempted past the failing call, and the caller's text was
-  // out before the mapping was tried.
+  // The text the caller printed before the access is not lost.
+  std::ifstream output(OutputPath());
+  const std::string printed((std::istreambuf_iterator<char>(output)),
+                            std::istreambuf_iterator<char>());
+  EXPECT_EQ(printed, "printed first");
+
+  // The failing call was the last the driver made (the process's own exit
+  // may flush stdout once more on a descriptor left open), and the caller's
+  // text was out before the mapping was tried.
   const std::vector<std::string> trace = Trace();
-  const size_t calls_made = point.call == VARNIK_SIM_OPEN ? 1 : point.call == VARNIK_SIM_MMAP ? 2 : 3;
-  ASSERT_EQ(trace.size(), calls_made);
-  EXPECT_NE(trace.back().find("error=" + std::to_string(point.error)), std::string::npos);
+  const size_t calls_made = point.call == VARNIK_SIM_OPEN ? 1 : point.call == VARNIK_SIM_MMAP ? 3 : 6;
+  ASSERT_GE(trace.size(), calls_made) << ::testing::PrintToString(trace);
+  EXPECT_NE(trace[calls_made - 1].find("error=" + std::to_string(point.error)), std::string::npos)
+      << ::testing::PrintToString(trace);
+  for (size_t i = calls_made; i < trace.size(); ++i) {
+    EXPECT_EQ(trace[i].rfind("fflush stdout", 0), 0u) << trace[i];
+  }
   if (calls_made > 1) {
-    EXPECT_NE(trace[1].find("pending=0"), std::string::npos) << trace[1];
+    EXPECT_EQ(trace[2].rfind("mmap ", 0), 0u) << trace[2];
+    EXPECT_NE(trace[2].find("pending=0"), std::string::npos) << trace[2];
   }
 }
 

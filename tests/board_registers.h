@@ -41,13 +41,14 @@ inline std::vector<std::string> DeviceCalls(const std::vector<std::string> &trac
   return calls;
 }
 
-// The four device calls of `count` complete register accesses to one page,
-// in order.
+// The device calls of `count` complete register accesses to one page, in
+// order, with the three flushes of standard output between them.
 inline std::vector<std::string> Accesses(int count, const std::string &page) {
   std::vector<std::string> calls;
   for (int access = 0; access < count; ++access) {
-    calls.insert(calls.end(), {"open flags=0x101002",
+    calls.insert(calls.end(), {"open flags=0x101002", "fflush stdout",
                                "mmap length=4096 prot=0x3 flags=0x1 offset=" + page,
+                               "fflush stdout", "fflush stdout",
                                "munmap length=4096 offset=" + page, "close"});
   }
   return calls;

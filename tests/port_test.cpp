@@ -49,7 +49,7 @@ TEST_F(PortTest, InputMaskBitNIsInputN) {
   }
 }
 
-TEST_F(PortTest, EachPortOperationIsEightCompleteAccessesInLineOrder) {
+TEST_F(PortTest, EachPortOperationIsEightCompleteAccesses) {
   uint16_t mask = 0;
   ASSERT_EQ(GPO_Write(0x00A5), 0);
   ASSERT_EQ(GPO_Read(&mask), 0);

@@ -80,8 +80,15 @@ TEST_F(RejectionTest, LedNumbersOutsideOneToThreeAreRejected) {
   }
   EXPECT_EQ(QelLEDSetValue(0, 1), 0);
   EXPECT_EQ(QelLEDSetValue(4, 1), 0);
-  EXPECT_EQ(QelLEDSetValue(1, 2), 0);
-  EXPECT_EQ(QelLEDSetValue(3, -1), 0);
+}
+
+TEST_F(RejectionTest, LedLevelsWhoseLowByteIsAboveOneAreRejected) {
+  for (int32_t number = 1; number <= 3; ++number) {
+    for (int32_t level = 2; level < 256; ++level) {
+      ASSERT_EQ(QelLEDSetValue(number, level), 0) << "LED" << number << " level " << level;
+      ASSERT_EQ(QelLEDSetValue(number, level - 256), 0) << "LED" << number << " level " << level - 256;
+    }
+  }
 }
 
 TEST_F(RejectionTest, InitTouchesNothing) { EXPECT_EQ(GPIO_Init(), 0); }

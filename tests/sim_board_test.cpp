@@ -280,7 +280,11 @@ TEST_F(BoardTest, TraceShowsArgumentsUnflushedOutputAndKernelErrors) {
   EXPECT_EQ(errno, EINVAL);
   EXPECT_EQ(munmap(p, kPage), 0);
   EXPECT_EQ(close(fd), 0);
+  // Flushes of stdout are traced while the device is open, with what was
+  // waiting before each.
   EXPECT_EQ(Trace(), (std::vector<std::string>{kOpenLine, MmapLine(kGpio, 3),
+                                               "fflush stdout pending=3",
+                                               "fflush stdout pending=1",
                                                MmapLine(kGpio + 1) + " error=22",
                                                MunmapLine(kGpio), kCloseLine}));
 }
