@@ -6,6 +6,7 @@
 // open / map / access / unmap / close.
 
 #include "varnik_dio.h"
+#include "varnik_pin_map.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -22,32 +23,16 @@ static_assert(sizeof(off_t) >= 8, "varnik_dio needs 64-bit file offsets");
 
 // ---- Pin map ----------------------------------------------------------------
 
-const int32_t GPIOs[16] = {
-    0x6A8, 0x6B0, 0x6B8, 0x6C0, 0x6C8, 0x6D0, 0x6D8, 0x6E0,  // DI0..DI7
-    0x4E8, 0x4F0, 0x4F8, 0x500, 0x548, 0x550, 0x558, 0x560,  // DO0..DO7
-};
-
-const int32_t LEDs[3] = {0x4A8, 0x4B0, 0x4B8};  // LED1..LED3
+const int32_t GPIOs[16] = {VARNIK_GPIO_OFFSETS};
+const int32_t LEDs[3] = {VARNIK_LED_OFFSETS};
 
 namespace {
 
-constexpr uint32_t kGpioWindowBase = 0xFDAE0000u;
-constexpr uint32_t kLedWindowBase = 0xFDAF0000u;
-// Every register of the board lies above this address; anything composed
-// at or below it is not a register and is never touched.
-constexpr uint32_t kRegisterAddressFloor = 0xFCFFFFFFu;
-
-constexpr uint8_t kInputCount = 8;
-constexpr uint8_t kOutputCount = 8;
-constexpr uint8_t kFirstOutputIndex = 8;
-constexpr uint8_t kLineCount = 16;
-constexpr uint8_t kLedCount = 3;
-
-// Bits of the pin register byte. Both are active-low.
-constexpr uint8_t kDrivenLevelBit = 0x01;  // outputs and LEDs
-constexpr uint8_t kSensedLevelBit = 0x02;  // inputs
-constexpr uint8_t kRegisterActive = 0x00;
-constexpr uint8_t kRegisterInactive = 0x01;
+using varnik::kFirstOutputIndex;
+using varnik::kGpioLineCount;
+using varnik::kInputCount;
+using varnik::kLedCount;
+using varnik::kOutputCount;
 
 constexpr int16_t kPinOk = 0;
 constexpr int16_t kPinRejected = -1;
@@ -55,13 +40,9 @@ constexpr int16_t kPinWriteFailed = -200;
 
 }  // namespace
 
-extern "C" uint32_t GetGPIOAddress(int32_t offset) {
-  return static_cast<uint32_t>(offset) | kGpioWindowBase;
-}
+extern "C" uint32_t GetGPIOAddress(int32_t offset) { return varnik::GpioAddress(offset); }
 
-extern "C" uint32_t GetLEDAddress(int32_t offset) {
-  return static_cast<uint32_t>(offset) | kLedWindowBase;
-}
+extern "C" uint32_t GetLEDAddress(int32_t offset) { return varnik::LedAddress(offset); }
 
 // ---- Byte access ------------------------------------------------------------
 
@@ -150,20 +131,11 @@ extern "C" uint8_t WriteMap(uint32_t address, uint8_t value) {
 
 namespace {
 
-bool IsRegisterAddress(uint32_t address) {
-  return address > kRegisterAddressFloor;
-}
+using varnik::IsRegisterAddress;
+using varnik::LevelFromBit;
+using varnik::RegisterByteFor;
 
 bool IsLevel(uint8_t level) { return level <= 1; }
-
-uint8_t RegisterByteFor(uint8_t level) {
-  return level == 1 ? kRegisterActive : kRegisterInactive;
-}
-
-// Active-low: a clear bit is a logical 1.
-uint8_t LevelFromBit(uint8_t register_byte, uint8_t bit) {
-  return (register_byte & bit) == 0 ? 1 : 0;
-}
 
 }  // namespace
 
@@ -179,10 +151,10 @@ extern "C" int16_t GPIOWriteToPin(uint8_t output, uint8_t level) {
 }
 
 extern "C" int16_t GPIOReadFromPin(uint8_t index, uint8_t *level) {
-  if (index >= kLineCount || level == nullptr) return kPinRejected;
+  if (index >= kGpioLineCount || level == nullptr) return kPinRejected;
   const uint32_t address = GetGPIOAddress(GPIOs[index]);
   if (!IsRegisterAddress(address)) return kPinRejected;
-  const uint8_t bit = index < kInputCount ? kSensedLevelBit : kDrivenLevelBit;
+  const uint8_t bit = index < kInputCount ? varnik::kSensedLevelBit : varnik::kDrivenLevelBit;
   *level = LevelFromBit(ReadMMap(address), bit);
   return kPinOk;
 }
@@ -199,7 +171,7 @@ extern "C" uint8_t LEDReadFromPin(uint8_t index) {
   if (index >= kLedCount) return 0;
   const uint32_t address = GetLEDAddress(LEDs[index]);
   if (!IsRegisterAddress(address)) return 0;
-  return LevelFromBit(ReadMMap(address), kDrivenLevelBit);
+  return LevelFromBit(ReadMMap(address), varnik::kDrivenLevelBit);
 }
 
 // ---- Ports and the LED group ------------------------------------------------

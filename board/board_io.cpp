@@ -1,0 +1,69 @@
+// Reading and writing lines on the held mapping: one byte load or store per
+// line, no system call, no lock.
+#include <errno.h>
+
+#include "board_internal.h"
+
+namespace {
+
+using namespace varnik::board;
+
+constexpr uint8_t kLedGroupMask = (1u << varnik::kLedCount) - 1;
+
+bool IsDrivenLine(int line) { return line >= VDIO_DO0 && line < VDIO_LINE_COUNT; }
+
+void Drive(vdio_board *board, int line, int level) {
+  StoreRegister(RegisterOf(board, line), varnik::RegisterByteFor(static_cast<uint8_t>(level)));
+}
+
+// Bit n of the mask is the level of line first + n, for count lines.
+uint8_t GroupLevels(const vdio_board *board, int first, int count) {
+  uint8_t mask = 0;
+  for (int n = 0; n < count; ++n)
+    mask = static_cast<uint8_t>(mask | LevelOf(board, first + n) << n);
+  return mask;
+}
+
+void DriveGroup(vdio_board *board, int first, int count, uint8_t mask, uint8_t values) {
+  for (int n = 0; n < count; ++n)
+    if ((mask >> n) & 1u) Drive(board, first + n, (values >> n) & 1);
+}
+
+}  // namespace
+
+extern "C" int vdio_get(const vdio_board *board, int line) {
+  if (board == nullptr || !IsLine(line)) return -EINVAL;
+  return LevelOf(board, line);
+}
+
+extern "C" int vdio_set(vdio_board *board, int line, int level) {
+  if (board == nullptr || !IsDrivenLine(line) || (level != 0 && level != 1)) return -EINVAL;
+  Drive(board, line, level);
+  return 0;
+}
+
+extern "C" int vdio_read(const vdio_board *board, struct vdio_state *state) {
+  if (board == nullptr || state == nullptr) return -EINVAL;
+  state->inputs = GroupLevels(board, VDIO_DI0, varnik::kInputCount);
+  state->outputs = GroupLevels(board, VDIO_DO0, varnik::kOutputCount);
+  state->leds = GroupLevels(board, VDIO_LED1, varnik::kLedCount);
+  return 0;
+}
+
+extern "C" int vdio_read_inputs(const vdio_board *board, uint8_t *mask) {
+  if (board == nullptr || mask == nullptr) return -EINVAL;
+  *mask = GroupLevels(board, VDIO_DI0, varnik::kInputCount);
+  return 0;
+}
+
+extern "C" int vdio_write_outputs(vdio_board *board, uint8_t mask, uint8_t values) {
+  if (board == nullptr) return -EINVAL;
+  DriveGroup(board, VDIO_DO0, varnik::kOutputCount, mask, values);
+  return 0;
+}
+
+extern "C" int vdio_write_leds(vdio_board *board, uint8_t mask, uint8_t values) {
+  if (board == nullptr || (mask & ~kLedGroupMask) != 0) return -EINVAL;
+  DriveGroup(board, VDIO_LED1, varnik::kLedCount, mask, values);
+  return 0;
+}

@@ -1,0 +1,213 @@
+/*
+ * varnik_dio_board: the board's digital I/O for programs that hold it open.
+ *
+ * Eight digital inputs (DI0..DI7), eight digital outputs (DO0..DO7) and
+ * three LEDs (LED1..LED3), each a pin register of the board's GPIO
+ * controller. vdio_open maps the two register pages once; every read and
+ * write after that is one byte load or store on the held mapping, with no
+ * system call, until vdio_close.
+ *
+ * Levels are logical everywhere in this interface: 1 means an input is
+ * active, an output is driven, an LED is lit. The registers are active-low;
+ * the library inverts on the way in and out. Outputs and LEDs read back what
+ * their registers hold, not what an external circuit senses.
+ *
+ * Errors: every function that can fail returns a negative errno value
+ * (-EINVAL, -ENOENT, ...) and changes nothing; 0 or a non-negative result
+ * means success. errno itself is left as the failing system call set it. No
+ * function prints, exits, or raises a signal; the only memory handed to the
+ * caller is the board and the watcher, which vdio_close and vdio_watch_free
+ * release.
+ *
+ * Threads: one board may be used from several threads at once. Reads and
+ * writes take no lock: each line has its own register byte, and each access
+ * is a single byte-wide load or store, so threads writing different lines
+ * never disturb each other. vdio_close must not race with other calls on the
+ * same board. A watcher belongs to one thread at a time.
+ *
+ * Plain C99 and C++ alike; the library needs nothing but libc.
+ */
+#ifndef VARNIK_DIO_BOARD_H
+#define VARNIK_DIO_BOARD_H
+
+#include <stdint.h>
+
+#include "varnik_dio_board_version.h"
+
+#if defined(VDIO_BUILDING) && defined(__GNUC__)
+#define VDIO_API __attribute__((visibility("default")))
+#else
+#define VDIO_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Lines -------------------------------------------------------------- */
+
+/* Line numbers: the inputs, then the outputs, then the LEDs. Bit n of a
+ * line set (vdio_watch_new) is line n. */
+enum vdio_line {
+    VDIO_DI0 = 0, VDIO_DI1, VDIO_DI2, VDIO_DI3,
+    VDIO_DI4, VDIO_DI5, VDIO_DI6, VDIO_DI7,
+    VDIO_DO0 = 8, VDIO_DO1, VDIO_DO2, VDIO_DO3,
+    VDIO_DO4, VDIO_DO5, VDIO_DO6, VDIO_DO7,
+    VDIO_LED1 = 16, VDIO_LED2, VDIO_LED3,
+    VDIO_LINE_COUNT = 19
+};
+
+/* Line sets of whole groups, for vdio_watch_new. */
+#define VDIO_INPUT_LINES 0x000000FFu
+#define VDIO_OUTPUT_LINES 0x0000FF00u
+#define VDIO_LED_LINES 0x00070000u
+#define VDIO_ALL_LINES 0x0007FFFFu
+
+enum vdio_direction {
+    VDIO_INPUT = 0,  /* read only: what the line senses */
+    VDIO_OUTPUT = 1, /* driven by the board, read back */
+    VDIO_LED = 2     /* driven by the board, read back */
+};
+
+struct vdio_line_info {
+    const char *name;             /* "DI0".."DI7", "DO0".."DO7", "LED1".."LED3" */
+    enum vdio_direction direction;
+    uint32_t address;             /* physical address of the line's register byte */
+    uint8_t bit;                  /* the register bit that carries the level: 1 for
+                                     inputs, 0 for outputs and LEDs */
+    uint8_t active_low;           /* 1: a clear bit is level 1 (every line of this board) */
+};
+
+/* The line called name: "DI0".."DI7", "DO0".."DO7" or "LED1".."LED3", in any
+ * case. -EINVAL for any other name or NULL. */
+VDIO_API int vdio_line_from_name(const char *name);
+
+/* The name of line 0..18 as above (a static string), or NULL outside the map. */
+VDIO_API const char *vdio_line_name(int line);
+
+/* Fills *info for line 0..18. -EINVAL outside the map or for a NULL info. */
+VDIO_API int vdio_get_line_info(int line, struct vdio_line_info *info);
+
+/* ---- The board ---------------------------------------------------------- */
+
+typedef struct vdio_board vdio_board;
+
+/* Opens device ("/dev/mem" when NULL) read-write with synchronous writes and
+ * maps the page of the GPIO window (0xFDAE0000) and of the LED window
+ * (0xFDAF0000), shared, readable and writable, until vdio_close. *board is
+ * set only on success.
+ *
+ * Two kinds of device are accepted: the physical memory device (the
+ * character device 1:1, whatever its name) and a board file, a regular file
+ * of exactly 0x100000000 bytes whose file offset is the physical address (as
+ * the simulated board's). Anything else is refused before it is opened or
+ * mapped.
+ *
+ * Errors: -EINVAL for a NULL board, or a device that is neither kind (a file
+ * of another size, a directory, another device); -ENOENT when there is no
+ * such device; -EACCES when the caller may not open it (the physical memory
+ * device needs root or CAP_SYS_RAWIO); -EPERM when the kernel refuses the
+ * mapping (a kernel with strict /dev/mem checks whose driver claimed the
+ * registers); -ENOMEM; any other errno of open or mmap. Nothing is left open
+ * or mapped on failure. */
+VDIO_API int vdio_open(const char *device, vdio_board **board);
+
+/* Unmaps, closes and frees the board. NULL is ignored. */
+VDIO_API void vdio_close(vdio_board *board);
+
+/* ---- Reading and writing ------------------------------------------------ */
+
+/* The level of line 0..18: 0 or 1. -EINVAL for a NULL board or a line
+ * outside the map. */
+VDIO_API int vdio_get(const vdio_board *board, int line);
+
+/* Drives output or LED line (VDIO_DO0..VDIO_LED3) to level 0 or 1. Returns 0.
+ * -EINVAL, with nothing written, for a NULL board, an input line, a line
+ * outside the map or a level other than 0 and 1. */
+VDIO_API int vdio_set(vdio_board *board, int line, int level);
+
+/* Every line in one pass: bit n of inputs is DIn, of outputs DOn, bit i of
+ * leds LED(i+1); the bits above each group are 0. */
+struct vdio_state {
+    uint8_t inputs;
+    uint8_t outputs;
+    uint8_t leds;
+};
+
+/* Fills *state from all nineteen registers. -EINVAL for a NULL argument
+ * (*state is then untouched). */
+VDIO_API int vdio_read(const vdio_board *board, struct vdio_state *state);
+
+/* DI0..DI7 into bits 0..7 of *mask. -EINVAL for a NULL argument. */
+VDIO_API int vdio_read_inputs(const vdio_board *board, uint8_t *mask);
+
+/* Changes exactly the outputs whose bit is set in mask (bit n = DOn) to the
+ * level of the same bit of values; the others are not touched, since each
+ * line has its own register byte. The lines change one after another, DO0
+ * first. -EINVAL for a NULL board. */
+VDIO_API int vdio_write_outputs(vdio_board *board, uint8_t mask, uint8_t values);
+
+/* The same for the LEDs: bit i = LED(i+1). -EINVAL, with nothing written,
+ * for a NULL board or a mask bit above bit 2. */
+VDIO_API int vdio_write_leds(vdio_board *board, uint8_t mask, uint8_t values);
+
+/* ---- Change events ------------------------------------------------------ */
+
+/* The board has no interrupts: a watcher polls the lines it watches. It
+ * polls only while the caller waits in vdio_watch_next; a change that comes
+ * and goes while the caller is elsewhere is not seen. */
+typedef struct vdio_watch vdio_watch;
+
+enum vdio_edge {
+    VDIO_RISING = 1, /* the level went from 0 to 1 */
+    VDIO_FALLING = 2 /* the level went from 1 to 0 */
+};
+
+struct vdio_event {
+    int line;              /* 0..18 */
+    int value;             /* the new level, 0 or 1 */
+    enum vdio_edge edge;
+    uint64_t timestamp_ns; /* CLOCK_MONOTONIC, the poll that first saw the new level */
+};
+
+/* Polling limits, in microseconds. */
+#define VDIO_WATCH_MIN_INTERVAL_US 1u
+#define VDIO_WATCH_MAX_INTERVAL_US 10000000u /* 10 s */
+#define VDIO_WATCH_MAX_DEBOUNCE_US 60000000u /* 60 s */
+
+/* Watches the lines whose bit is set in lines (bit n = line n, any
+ * direction), polling every interval_us. The levels at this call are the
+ * starting point: only changes after it are reported. A new level is
+ * reported once it has held for debounce_us (0: at the first poll that sees
+ * it): a change shorter than debounce_us is never reported; one that lasts
+ * at least debounce_us plus two polling intervals is reported, once, and
+ * changes are reported in the order they happened (lines that change at the
+ * same poll in line order). The board must stay open while the watcher
+ * lives.
+ *
+ * Errors: -EINVAL for a NULL argument, an empty line set or bits above line
+ * 18, interval_us outside VDIO_WATCH_MIN_INTERVAL_US..VDIO_WATCH_MAX_INTERVAL_US
+ * or debounce_us above VDIO_WATCH_MAX_DEBOUNCE_US; -ENOMEM. */
+VDIO_API int vdio_watch_new(const vdio_board *board, uint32_t lines, uint32_t interval_us,
+                            uint32_t debounce_us, vdio_watch **watch);
+
+/* Waits for the next change: 1 with *event filled in, 0 when timeout_ms
+ * milliseconds passed without one (0: look once and return; negative: wait
+ * for ever). -EINTR when a signal handler ran while it waited (the watcher
+ * is intact; call again to go on); -EINVAL for a NULL argument. */
+VDIO_API int vdio_watch_next(vdio_watch *watch, int timeout_ms, struct vdio_event *event);
+
+/* Frees the watcher. NULL is ignored. */
+VDIO_API void vdio_watch_free(vdio_watch *watch);
+
+/* ---- Version ------------------------------------------------------------ */
+
+/* The product's version, "MAJOR.MINOR.PATCH", of the library the program
+ * runs with (VDIO_VERSION_STRING is that of the header it was built with). */
+VDIO_API const char *vdio_version(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VARNIK_DIO_BOARD_H */
