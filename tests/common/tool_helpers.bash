@@ -1,0 +1,89 @@
+# Shared helpers for the shell tests of the tools (bats), run by ctest.
+#
+# ctest passes, in the environment:
+#   VARNIK_SIM_LIBRARY    the simulated board's preload library
+#   VARNIK_TEST_LAUNCHER  an emulator for the build's programs (qemu-i386 for
+#                         the i386 build), empty on the host's own build
+#   and the paths of the programs under test (DIOCTL, DIO_SIM, SAMPLE, ...).
+#
+# Every program under test runs with the simulated board preloaded on a
+# throwaway board of its own: a test that forgets to name its board reaches
+# that throwaway file, never a real "/dev/mem". The board a test means is
+# $BOARD, a fresh board file made for each test.
+
+: "${VARNIK_SIM_LIBRARY:?VARNIK_SIM_LIBRARY must name the simulated board library}"
+VARNIK_TEST_LAUNCHER=${VARNIK_TEST_LAUNCHER:-}
+
+readonly GPIO_PAGE=$((0xFDAE0000))
+readonly LED_PAGE=$((0xFDAF0000))
+readonly BOARD_SIZE=4294967296
+
+# A fresh board file at $1: sparse, with both register pages at their reset
+# value 0x03 (outputs inactive, LEDs dark, inputs inactive).
+make_board() {
+  local file=$1 page
+  rm -f "$file"
+  truncate -s "$BOARD_SIZE" "$file"
+  for page in "$GPIO_PAGE" "$LED_PAGE"; do
+    head -c 4096 /dev/zero | tr '\0' '\003' |
+      dd of="$file" bs=4096 seek="$page" oflag=seek_bytes conv=notrunc status=none
+  done
+}
+
+# Per test: $BOARD is the test's board, $THROWAWAY_BOARD the preload's.
+setup_boards() {
+  BOARD="$BATS_TEST_TMPDIR/board.img"
+  THROWAWAY_BOARD="$BATS_TEST_TMPDIR/throwaway.img"
+  make_board "$BOARD"
+  export BOARD THROWAWAY_BOARD
+}
+
+# Runs a program of the build under the preload (and the emulator, if any),
+# with the throwaway board as the simulated board's default:
+#   run_prog "$DIOCTL" --device "$BOARD" get
+# Use it under bats' `run` to capture status and output.
+run_prog() {
+  if [ -n "$VARNIK_TEST_LAUNCHER" ]; then
+    VARNIK_SIM_BOARD="$THROWAWAY_BOARD" QEMU_SET_ENV="LD_PRELOAD=$VARNIK_SIM_LIBRARY" \
+      "$VARNIK_TEST_LAUNCHER" "$@"
+  else
+    VARNIK_SIM_BOARD="$THROWAWAY_BOARD" LD_PRELOAD="$VARNIK_SIM_LIBRARY" "$@"
+  fi
+}
+
+# The byte at physical address $1 of board file $2 (default $BOARD), as two
+# lower-case hex digits.
+peek() {
+  od -An -tx1 -j "$1" -N 1 "${2:-$BOARD}" | tr -d ' \n'
+}
+
+# Stores byte $2 (0x.. or decimal) at physical address $1 of board $3
+# (default $BOARD), as the outside world or a probe would.
+poke() {
+  printf "$(printf '\\%03o' "$(($2))")" |
+    dd of="${3:-$BOARD}" bs=1 seek="$1" conv=notrunc status=none
+}
+
+# A digest of both register pages of board $1 (default $BOARD): compare two
+# to show that nothing was written.
+board_digest() {
+  local file=${1:-$BOARD}
+  { dd if="$file" bs=4096 skip="$GPIO_PAGE" iflag=skip_bytes count=1 status=none
+    dd if="$file" bs=4096 skip="$LED_PAGE" iflag=skip_bytes count=1 status=none; } | sha256sum
+}
+
+# Fails the test unless $output is exactly $1, showing both.
+output_is() {
+  if [ "$output" != "$1" ]; then
+    printf 'expected output:\n%s\nactual output:\n%s\n' "$1" "$output" >&2
+    return 1
+  fi
+}
+
+# Fails the test unless status is $1, showing the output.
+status_is() {
+  if [ "$status" -ne "$1" ]; then
+    printf 'expected status %s, got %s; output:\n%s\n' "$1" "$status" "$output" >&2
+    return 1
+  fi
+}
