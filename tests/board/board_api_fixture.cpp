@@ -1,0 +1,60 @@
+#include "board_api_fixture.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "board_registers.h"
+#include "varnik_dio_sim.h"
+
+namespace {
+
+// The simulated board creates its file, with the registers at their reset
+// values, on the first open of the device.
+void CreateBoardFile(const std::string &path) {
+  ASSERT_EQ(varnik_sim_set_board(path.c_str()), 0) << std::strerror(errno);
+  const int fd = open("/dev/mem", O_RDWR | O_SYNC);
+  ASSERT_GE(fd, 0) << "creating the board file " << path << ": " << std::strerror(errno);
+  close(fd);
+}
+
+}  // namespace
+
+std::string RoadName(const testing::TestParamInfo<Road> &info) {
+  return info.param == Road::kThroughPreload ? "ThroughPreload" : "BoardFile";
+}
+
+void BoardApiTest::SetUp() {
+  BoardTest::SetUp();
+  ASSERT_NO_FATAL_FAILURE(CreateBoardFile(board_path_));
+  if (GetParam() == Road::kBoardFile) {
+    throwaway_path_ = dir_ + "/throwaway";
+    ASSERT_NO_FATAL_FAILURE(CreateBoardFile(throwaway_path_));
+  }
+  ClearTrace();
+  ASSERT_EQ(vdio_open(Device(), &board_), 0);
+}
+
+void BoardApiTest::TearDown() {
+  vdio_close(board_);
+  BoardTest::TearDown();
+}
+
+const char *BoardApiTest::Device() const {
+  return GetParam() == Road::kBoardFile ? board_path_.c_str() : nullptr;
+}
+
+std::string BoardApiTest::RegisterPages() const {
+  std::string pages;
+  const int fd = open(board_path_.c_str(), O_RDONLY | O_CLOEXEC);
+  for (uint32_t page : {board::kGpioWindow, board::kLedWindow}) {
+    char bytes[4096];
+    if (fd < 0 || pread(fd, bytes, sizeof bytes, static_cast<off_t>(page)) != sizeof bytes)
+      ADD_FAILURE() << "cannot read the register pages of " << board_path_;
+    pages.append(bytes, sizeof bytes);
+  }
+  if (fd >= 0) close(fd);
+  return pages;
+}

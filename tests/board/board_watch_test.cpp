@@ -1,0 +1,240 @@
+// Change events by polling: edges in order, the debounce time, the timeout,
+// and no change missed that lasts the debounce time plus two intervals.
+#include <pthread.h>
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "board_api_fixture.h"
+#include "board_registers.h"
+
+namespace {
+
+uint64_t NowNs() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
+}
+
+void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+class WatchTest : public BoardApiTest {
+ protected:
+  void TearDown() override {
+    vdio_watch_free(watch_);
+    BoardApiTest::TearDown();
+  }
+
+  void Watch(uint32_t lines, uint32_t interval_us, uint32_t debounce_us) {
+    ASSERT_EQ(vdio_watch_new(board_, lines, interval_us, debounce_us, &watch_), 0);
+  }
+
+  void SetInput(int n, bool active) {
+    Poke(board::kInput[n], active ? board::kInputActive : board::kInputInactive);
+  }
+
+  // The events that one look at the board finds.
+  std::vector<vdio_event> LookOnce() {
+    std::vector<vdio_event> events;
+    vdio_event event;
+    int result;
+    while ((result = vdio_watch_next(watch_, 0, &event)) == 1) events.push_back(event);
+    EXPECT_EQ(result, 0);
+    return events;
+  }
+
+  vdio_watch *watch_ = nullptr;
+};
+BOARD_API_TEST_P(WatchTest);
+
+TEST_P(WatchTest, RisingAndFallingEdgesComeInOrderWithTheirTimes) {
+  Watch(1u << VDIO_DI3, 1000, 0);
+  uint64_t before[3], after[3];
+  std::thread outside([&] {
+    for (int i = 0; i < 3; ++i) {
+      SleepMs(40);
+      before[i] = NowNs();
+      SetInput(3, i % 2 == 0);
+      after[i] = NowNs();
+    }
+  });
+  vdio_event events[3];
+  int results[3];
+  for (int i = 0; i < 3; ++i) results[i] = vdio_watch_next(watch_, 5000, &events[i]);
+  outside.join();
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE("event " + std::to_string(i));
+    ASSERT_EQ(results[i], 1);
+    EXPECT_EQ(events[i].line, VDIO_DI3);
+    EXPECT_EQ(events[i].value, i % 2 == 0 ? 1 : 0);
+    EXPECT_EQ(events[i].edge, i % 2 == 0 ? VDIO_RISING : VDIO_FALLING);
+    // Seen after the change, by a poll soon after it.
+    EXPECT_GE(events[i].timestamp_ns, before[i]);
+    EXPECT_LT(events[i].timestamp_ns, after[i] + 1000000000u);
+  }
+}
+
+TEST_P(WatchTest, OnlyChangesAfterTheWatchStartsAndOnlyWatchedLinesAreReported) {
+  SetInput(0, true);  // active before the watch: no event for it
+  Watch(1u << VDIO_DI0 | 1u << VDIO_DI1, 1000, 0);
+  SetInput(7, true);  // not watched
+  EXPECT_TRUE(LookOnce().empty());
+  SetInput(1, true);
+  const std::vector<vdio_event> events = LookOnce();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].line, VDIO_DI1);
+}
+
+TEST_P(WatchTest, LinesThatChangeBeforeOnePollComeInLineOrder) {
+  Watch(VDIO_INPUT_LINES | VDIO_OUTPUT_LINES | VDIO_LED_LINES, 1000, 0);
+  SetInput(5, true);
+  SetInput(2, true);
+  ASSERT_EQ(vdio_set(board_, VDIO_LED2, 1), 0);
+  ASSERT_EQ(vdio_set(board_, VDIO_DO4, 1), 0);
+  const std::vector<vdio_event> events = LookOnce();
+  ASSERT_EQ(events.size(), 4u);
+  EXPECT_EQ(events[0].line, VDIO_DI2);
+  EXPECT_EQ(events[1].line, VDIO_DI5);
+  EXPECT_EQ(events[2].line, VDIO_DO4);
+  EXPECT_EQ(events[3].line, VDIO_LED2);
+  for (const vdio_event &e : events) EXPECT_EQ(e.edge, VDIO_RISING);
+}
+
+TEST_P(WatchTest, ALevelIsReportedOnlyOnceItHasHeldForTheDebounceTime) {
+  Watch(1u << VDIO_DI4, 1000, 200000);
+  // A glitch: seen active once, inactive at the next look.
+  SetInput(4, true);
+  EXPECT_TRUE(LookOnce().empty());
+  SetInput(4, false);
+  SleepMs(250);
+  EXPECT_TRUE(LookOnce().empty());
+  // A change that holds: not yet after a moment, reported once after 200 ms,
+  // with the time it was first seen.
+  SetInput(4, true);
+  const uint64_t changed = NowNs();
+  EXPECT_TRUE(LookOnce().empty());
+  SleepMs(250);
+  const std::vector<vdio_event> events = LookOnce();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].edge, VDIO_RISING);
+  EXPECT_GE(events[0].timestamp_ns, changed);
+  EXPECT_LT(events[0].timestamp_ns, changed + 200000000u);
+  SleepMs(20);
+  EXPECT_TRUE(LookOnce().empty());
+}
+
+// Pulses on DI6 from another thread while the watcher waits: each long
+// pulse must give exactly a rising and a falling edge, each glitch nothing.
+// What counts is the measured length of each pulse, so that a thread
+// delayed by a busy machine cannot turn a glitch into a pulse unnoticed.
+TEST_P(WatchTest, NoChangeThatLastsTheDebounceTimeAndTwoIntervalsIsMissed) {
+  constexpr uint64_t kIntervalNs = 2000000, kDebounceNs = 40000000;
+  constexpr int kLongMs = 120, kGlitchMs = 3, kGapMs = 200, kPulses = 6;
+  Watch(1u << VDIO_DI6, kIntervalNs / 1000, kDebounceNs / 1000);
+
+  struct Pulse { uint64_t start_before, start_after, end_before, end_after; };
+  std::vector<Pulse> pulses(kPulses);
+  std::thread outside([&] {
+    for (int i = 0; i < kPulses; ++i) {
+      SleepMs(kGapMs);
+      Pulse &p = pulses[static_cast<size_t>(i)];
+      p.start_before = NowNs();
+      SetInput(6, true);
+      p.start_after = NowNs();
+      SleepMs(i % 2 == 0 ? kLongMs : kGlitchMs);
+      p.end_before = NowNs();
+      SetInput(6, false);
+      p.end_after = NowNs();
+    }
+  });
+  std::vector<vdio_event> events;
+  const uint64_t stop = NowNs() + uint64_t{kPulses} * (kLongMs + kGapMs) * 1000000u + 1500000000u;
+  vdio_event event;
+  while (NowNs() < stop) {
+    const int result = vdio_watch_next(watch_, 50, &event);
+    ASSERT_GE(result, 0);
+    if (result == 1) events.push_back(event);
+  }
+  outside.join();
+
+  for (int i = 0; i < kPulses; ++i) {
+    const Pulse &p = pulses[static_cast<size_t>(i)];
+    SCOPED_TRACE("pulse " + std::to_string(i));
+    std::vector<vdio_edge> edges;
+    for (const vdio_event &e : events)
+      if (e.timestamp_ns >= p.start_before &&
+          e.timestamp_ns < p.end_after + kDebounceNs + 2 * kIntervalNs + 100000000u)
+        edges.push_back(e.edge);
+    const uint64_t shortest = p.end_before - p.start_after;
+    const uint64_t longest = p.end_after - p.start_before;
+    if (shortest >= kDebounceNs + 2 * kIntervalNs) {
+      EXPECT_EQ(edges, (std::vector<vdio_edge>{VDIO_RISING, VDIO_FALLING}));
+    } else if (longest < kDebounceNs) {
+      EXPECT_TRUE(edges.empty()) << "a glitch of at most " << longest << " ns was reported";
+    } else {
+      EXPECT_TRUE(edges.empty() || edges == (std::vector<vdio_edge>{VDIO_RISING, VDIO_FALLING}));
+    }
+  }
+  EXPECT_EQ(events.size() % 2, 0u);
+}
+
+TEST_P(WatchTest, TheTimeoutIsHonoured) {
+  Watch(VDIO_INPUT_LINES, 5000, 0);
+  vdio_event event;
+  uint64_t start = NowNs();
+  EXPECT_EQ(vdio_watch_next(watch_, 150, &event), 0);
+  const uint64_t waited = NowNs() - start;
+  EXPECT_GE(waited, 150000000u);
+  EXPECT_LT(waited, 1150000000u);
+  start = NowNs();
+  EXPECT_EQ(vdio_watch_next(watch_, 0, &event), 0);
+  EXPECT_LT(NowNs() - start, 100000000u);
+}
+
+void OnSignal(int) {}
+
+TEST_P(WatchTest, ASignalEndsTheWaitWithEINTRAndTheWatcherGoesOn) {
+  struct sigaction action {};
+  action.sa_handler = OnSignal;  // no SA_RESTART
+  struct sigaction old {};
+  ASSERT_EQ(sigaction(SIGUSR1, &action, &old), 0);
+  Watch(1u << VDIO_DI2, 1000, 0);
+  const pthread_t waiter = pthread_self();
+  std::thread interrupter([waiter] {
+    SleepMs(50);
+    pthread_kill(waiter, SIGUSR1);
+  });
+  vdio_event event;
+  EXPECT_EQ(vdio_watch_next(watch_, -1, &event), -EINTR);
+  interrupter.join();
+  sigaction(SIGUSR1, &old, nullptr);
+  SetInput(2, true);
+  ASSERT_EQ(vdio_watch_next(watch_, 2000, &event), 1);
+  EXPECT_EQ(event.line, VDIO_DI2);
+}
+
+TEST_P(WatchTest, BadArgumentsAreEINVAL) {
+  vdio_watch *w = reinterpret_cast<vdio_watch *>(0x1);
+  EXPECT_EQ(vdio_watch_new(board_, 0, 1000, 0, &w), -EINVAL);
+  EXPECT_EQ(vdio_watch_new(board_, 1u << VDIO_LINE_COUNT, 1000, 0, &w), -EINVAL);
+  EXPECT_EQ(vdio_watch_new(board_, 1, 0, 0, &w), -EINVAL);
+  EXPECT_EQ(vdio_watch_new(board_, 1, VDIO_WATCH_MAX_INTERVAL_US + 1, 0, &w), -EINVAL);
+  EXPECT_EQ(vdio_watch_new(board_, 1, 1000, VDIO_WATCH_MAX_DEBOUNCE_US + 1, &w), -EINVAL);
+  EXPECT_EQ(vdio_watch_new(nullptr, 1, 1000, 0, &w), -EINVAL);
+  EXPECT_EQ(vdio_watch_new(board_, 1, 1000, 0, nullptr), -EINVAL);
+  EXPECT_EQ(w, reinterpret_cast<vdio_watch *>(0x1));
+  vdio_event event;
+  EXPECT_EQ(vdio_watch_next(nullptr, 0, &event), -EINVAL);
+  Watch(1, 1000, 0);
+  EXPECT_EQ(vdio_watch_next(watch_, 0, nullptr), -EINVAL);
+  vdio_watch_free(nullptr);
+}
+
+}  // namespace
