@@ -6,6 +6,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <utility>
+
 #include "varnik_dio_board.h"
 #include "varnik_pin_map.h"
 
@@ -52,6 +54,19 @@ static_assert(EveryRegisterInItsWindowPage(), "a register lies outside its windo
 
 constexpr bool IsLine(int line) { return line >= 0 && line < VDIO_LINE_COUNT; }
 
+// Every line's register, worked out once at compile time.
+struct LineTable {
+  LineRegister line[VDIO_LINE_COUNT];
+};
+
+constexpr LineTable MakeLineTable() {
+  LineTable table{};
+  for (int line = 0; line < VDIO_LINE_COUNT; ++line) table.line[line] = LineRegisterOf(line);
+  return table;
+}
+
+inline constexpr LineTable kLineTable = MakeLineTable();
+
 // Registers are single bytes, loaded and stored whole by one byte-wide
 // access. Relaxed atomics give exactly that instruction and tell the
 // compiler (and ThreadSanitizer) that other threads touch the same bytes.
@@ -71,13 +86,37 @@ struct vdio_board {
 namespace varnik::board {
 
 inline volatile uint8_t *RegisterOf(const vdio_board *board, int line) {
-  const LineRegister reg = LineRegisterOf(line);
+  const LineRegister &reg = kLineTable.line[line];
   return board->page[reg.window] + reg.page_offset;
 }
 
 // The logical level of a line, 0 or 1; the line must be in the map.
 inline int LevelOf(const vdio_board *board, int line) {
-  return LevelFromBit(LoadRegister(RegisterOf(board, line)), LineRegisterOf(line).bit);
+  return LevelFromBit(LoadRegister(RegisterOf(board, line)), kLineTable.line[line].bit);
+}
+
+// The line's register bit, moved to bit 0.
+template <int line>
+inline unsigned RegisterBit(const volatile uint8_t *page) {
+  constexpr LineRegister reg = kLineTable.line[line];
+  constexpr int shift = __builtin_ctz(reg.bit);
+  return (static_cast<unsigned>(LoadRegister(page + reg.page_offset)) >> shift) & 1u;
+}
+
+// Active-low: the register bits are gathered, then inverted once.
+template <int first, int... n>
+inline uint8_t GroupLevels(const vdio_board *board, std::integer_sequence<int, n...>) {
+  const volatile uint8_t *page = board->page[kLineTable.line[first].window];
+  constexpr unsigned group = (1u << sizeof...(n)) - 1;
+  return static_cast<uint8_t>(~((RegisterBit<first + n>(page) << n) | ...) & group);
+}
+
+// The levels of count lines from first on, bit n for line first + n,
+// unrolled at compile time into one load per line. A group lies in one
+// window, so its loads need only that window's page.
+template <int first, int count>
+inline uint8_t GroupLevels(const vdio_board *board) {
+  return GroupLevels<first>(board, std::make_integer_sequence<int, count>{});
 }
 
 }  // namespace varnik::board

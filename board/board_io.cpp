@@ -16,14 +16,6 @@ void Drive(vdio_board *board, int line, int level) {
   StoreRegister(RegisterOf(board, line), varnik::RegisterByteFor(static_cast<uint8_t>(level)));
 }
 
-// Bit n of the mask is the level of line first + n, for count lines.
-uint8_t GroupLevels(const vdio_board *board, int first, int count) {
-  uint8_t mask = 0;
-  for (int n = 0; n < count; ++n)
-    mask = static_cast<uint8_t>(mask | LevelOf(board, first + n) << n);
-  return mask;
-}
-
 void DriveGroup(vdio_board *board, int first, int count, uint8_t mask, uint8_t values) {
   for (int n = 0; n < count; ++n)
     if ((mask >> n) & 1u) Drive(board, first + n, (values >> n) & 1);
@@ -44,15 +36,15 @@ extern "C" int vdio_set(vdio_board *board, int line, int level) {
 
 extern "C" int vdio_read(const vdio_board *board, struct vdio_state *state) {
   if (board == nullptr || state == nullptr) return -EINVAL;
-  state->inputs = GroupLevels(board, VDIO_DI0, varnik::kInputCount);
-  state->outputs = GroupLevels(board, VDIO_DO0, varnik::kOutputCount);
-  state->leds = GroupLevels(board, VDIO_LED1, varnik::kLedCount);
+  state->inputs = GroupLevels<VDIO_DI0, varnik::kInputCount>(board);
+  state->outputs = GroupLevels<VDIO_DO0, varnik::kOutputCount>(board);
+  state->leds = GroupLevels<VDIO_LED1, varnik::kLedCount>(board);
   return 0;
 }
 
 extern "C" int vdio_read_inputs(const vdio_board *board, uint8_t *mask) {
   if (board == nullptr || mask == nullptr) return -EINVAL;
-  *mask = GroupLevels(board, VDIO_DI0, varnik::kInputCount);
+  *mask = GroupLevels<VDIO_DI0, varnik::kInputCount>(board);
   return 0;
 }
 
