@@ -1,5 +1,5 @@
-// libFuzzer target: the driver's whole interface called with whatever the
-// input says, on the simulated board.
+// libFuzzer target: the driver's whole interface and the board API's,
+// called with whatever the input says, on the simulated board.
 //
 // The input is a sequence of calls: one byte picks the function, the bytes
 // after it are its arguments (missing bytes read as 0). Every result is
@@ -9,17 +9,24 @@
 // memory error the sanitizers see (the driver is compiled into this program
 // with them, so a lookup outside a table traps).
 //
+// The board API holds the board file named by VARNIK_SIM_BOARD open as its
+// device for the whole run, so both libraries work on the same registers and
+// the model covers what either wrote; the device path is never fuzzed.
+//
 // It runs only with libvarnik_dio_sim.so preloaded and VARNIK_SIM_BOARD set
 // (fuzz/run-fuzz does both); it refuses to start otherwise.
 #include "board_registers.h"
 #include "varnik_dio.h"
+#include "varnik_dio_board.h"
 #include "varnik_dio_sim.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cerrno>
 #include <cstring>
+#include <strings.h>
 #include <unordered_map>
 
 // The board is preloaded ahead of the sanitizer runtime on purpose (its
@@ -140,8 +147,137 @@ void ReadPort(Input &in, const Model &model, bool outputs) {
   }
 }
 
+// ---- The board API ----------------------------------------------------------
+
+vdio_board *g_board = nullptr;
+
+// A line number: mostly in or near the map, sometimes anything.
+int LineNumber(Input &in) {
+  const uint8_t how = in.U8();
+  return how & 0x80 ? in.I32() : static_cast<int>(how % 24) - 2;
+}
+
+// Where line 0..18 lives and which bit carries its level.
+uint32_t BoardLineRegister(int line) {
+  return line < 16 ? LineRegister(static_cast<uint8_t>(line)) : board::kLed[line - 16];
+}
+uint8_t BoardLineBit(int line) { return line < 8 ? kSensedBit : kDrivenBit; }
+
+void CheckGroup(const Model &model, int first, int count, uint8_t mask, const char *what) {
+  CHECK(count == 8 || (mask >> count) == 0, "%s mask 0x%02x beyond the group", what, mask);
+  for (int n = 0; n < count; ++n)
+    model.CheckLevel(BoardLineRegister(first + n), BoardLineBit(first + n), (mask >> n) & 1, what);
+}
+
+void BoardGet(Input &in, const Model &model) {
+  const int line = LineNumber(in);
+  const int result = vdio_get(g_board, line);
+  if (line < 0 || line >= VDIO_LINE_COUNT) {
+    CHECK(result == -EINVAL, "vdio_get(%d) = %d", line, result);
+    return;
+  }
+  CHECK(result == 0 || result == 1, "vdio_get(%d) = %d", line, result);
+  model.CheckLevel(BoardLineRegister(line), BoardLineBit(line), static_cast<uint8_t>(result),
+                   "vdio_get");
+}
+
+void BoardSet(Input &in, Model &model) {
+  const int line = LineNumber(in);
+  const int level = in.U8() & 0x80 ? in.I32() : in.U8() % 4;
+  const int result = vdio_set(g_board, line, level);
+  if (line >= VDIO_DO0 && line < VDIO_LINE_COUNT && (level == 0 || level == 1)) {
+    CHECK(result == 0, "vdio_set(%d, %d) = %d", line, level, result);
+    model.Wrote(BoardLineRegister(line), ByteFor(static_cast<uint8_t>(level)));
+  } else {
+    CHECK(result == -EINVAL, "vdio_set(%d, %d) = %d", line, level, result);
+  }
+}
+
+void BoardRead(const Model &model) {
+  vdio_state state{};
+  CHECK(vdio_read(g_board, &state) == 0, "vdio_read");
+  CheckGroup(model, VDIO_DI0, 8, state.inputs, "vdio_read inputs");
+  CheckGroup(model, VDIO_DO0, 8, state.outputs, "vdio_read outputs");
+  CheckGroup(model, VDIO_LED1, 3, state.leds, "vdio_read leds");
+  uint8_t inputs = 0;
+  CHECK(vdio_read_inputs(g_board, &inputs) == 0, "vdio_read_inputs");
+  CheckGroup(model, VDIO_DI0, 8, inputs, "vdio_read_inputs");
+}
+
+void BoardWriteGroup(Input &in, Model &model, bool leds) {
+  const uint8_t mask = in.U8(), values = in.U8();
+  const int result = leds ? vdio_write_leds(g_board, mask, values)
+                          : vdio_write_outputs(g_board, mask, values);
+  const int first = leds ? VDIO_LED1 : VDIO_DO0, count = leds ? 3 : 8;
+  if (leds && mask > 7) {
+    CHECK(result == -EINVAL, "vdio_write_leds(0x%02x) = %d", mask, result);
+    return;
+  }
+  CHECK(result == 0, "vdio_write_%s(0x%02x, 0x%02x) = %d", leds ? "leds" : "outputs", mask,
+        values, result);
+  for (int n = 0; n < count; ++n)
+    if ((mask >> n) & 1)
+      model.Wrote(BoardLineRegister(first + n), ByteFor((values >> n) & 1));
+}
+
+void BoardNames(Input &in) {
+  char name[8];
+  const size_t length = in.U8() % sizeof name;
+  for (size_t i = 0; i < length; ++i) name[i] = static_cast<char>(in.U8());
+  name[length] = '\0';
+  const int line = vdio_line_from_name(name);
+  if (line == -EINVAL) {
+    for (int l = 0; l < VDIO_LINE_COUNT; ++l)
+      CHECK(strcasecmp(name, vdio_line_name(l)) != 0, "\"%s\" not found", name);
+    return;
+  }
+  CHECK(line >= 0 && line < VDIO_LINE_COUNT && strcasecmp(name, vdio_line_name(line)) == 0,
+        "vdio_line_from_name(\"%s\") = %d", name, line);
+  vdio_line_info info{};
+  CHECK(vdio_get_line_info(line, &info) == 0 && info.address == BoardLineRegister(line),
+        "vdio_get_line_info(%d)", line);
+}
+
+void BoardWatchOnce(Input &in) {
+  const uint32_t lines = in.U32(), interval = in.U32() % 20000001u, debounce = in.U8() * 1000u;
+  vdio_watch *watch = nullptr;
+  const int result = vdio_watch_new(g_board, lines, interval, debounce, &watch);
+  const bool valid = lines != 0 && (lines >> VDIO_LINE_COUNT) == 0 && interval >= 1 &&
+                     interval <= VDIO_WATCH_MAX_INTERVAL_US;
+  if (!valid) {
+    CHECK(result == -EINVAL && watch == nullptr, "vdio_watch_new(0x%x, %u) = %d", lines,
+          interval, result);
+    return;
+  }
+  CHECK(result == 0, "vdio_watch_new(0x%x, %u, %u) = %d", lines, interval, debounce, result);
+  // Nothing changes between the watcher's start and its first look.
+  vdio_event event;
+  const int next = vdio_watch_next(watch, 0, &event);
+  CHECK(next == 0, "vdio_watch_next with no change = %d (line %d)", next, event.line);
+  vdio_watch_free(watch);
+}
+
+void BoardCall(Input &in, Model &model) {
+  switch (in.U8() % 7) {
+    case 0: BoardGet(in, model); break;
+    case 1: BoardSet(in, model); break;
+    case 2: BoardRead(model); break;
+    case 3: BoardWriteGroup(in, model, false); break;
+    case 4: BoardWriteGroup(in, model, true); break;
+    case 5: BoardNames(in); break;
+    default: BoardWatchOnce(in); break;
+  }
+}
+
+// ---- The driver -------------------------------------------------------------
+
 void Call(Input &in, Model &model) {
-  switch (in.U8() % 16) {
+  const uint8_t call = in.U8();
+  if (call & 0x80) {
+    BoardCall(in, model);
+    return;
+  }
+  switch (call % 16) {
     case 0: {
       const int32_t offset = in.I32();
       const uint32_t address = GetGPIOAddress(offset);
@@ -269,6 +405,15 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   const char *board = std::getenv("VARNIK_SIM_BOARD");
   if (board == nullptr || *board == '\0') {
     std::fprintf(stderr, "driver_fuzz: VARNIK_SIM_BOARD names no board file\n");
+    std::exit(2);
+  }
+  // The driver's first access creates the board file.
+  GPIO_Init();
+  ReadMMap(board::kGpioWindow);
+  const int opened = vdio_open(board, &g_board);
+  if (opened != 0) {
+    std::fprintf(stderr, "driver_fuzz: cannot open the board file %s: %s\n", board,
+                 std::strerror(-opened));
     std::exit(2);
   }
   return 0;
