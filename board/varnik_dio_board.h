@@ -193,8 +193,11 @@ VDIO_API int vdio_watch_new(const vdio_board *board, uint32_t lines, uint32_t in
 
 /* Waits for the next change: 1 with *event filled in, 0 when timeout_ms
  * milliseconds passed without one (0: look once and return; negative: wait
- * for ever). -EINTR when a signal handler ran while it waited (the watcher
- * is intact; call again to go on); -EINVAL for a NULL argument. */
+ * for ever). -EINTR when a signal handler ran while it slept between polls
+ * (the watcher is intact; call again to go on); -EINVAL for a NULL argument.
+ * A signal that comes while it polls runs its handler without ending the
+ * wait: a program that stops on a signal waits in slices (a timeout of, say,
+ * 100 ms) and looks at its own flag between them. */
 VDIO_API int vdio_watch_next(vdio_watch *watch, int timeout_ms, struct vdio_event *event);
 
 /* Frees the watcher. NULL is ignored. */

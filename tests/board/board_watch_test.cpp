@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -200,21 +201,35 @@ TEST_P(WatchTest, TheTimeoutIsHonoured) {
 
 void OnSignal(int) {}
 
+// A signal that comes while the watcher polls rather than sleeps runs its
+// handler without ending the wait, so the signal is sent until the wait
+// ends (a program that stops on a signal waits in slices and checks its own
+// flag between them).
 TEST_P(WatchTest, ASignalEndsTheWaitWithEINTRAndTheWatcherGoesOn) {
+#ifdef VARNIK_TEST_UNDER_EMULATOR
+  GTEST_SKIP() << "under qemu-user a signal sent to a thread sleeping in clock_nanosleep "
+                  "does not end the sleep, and the emulated process then aborts; the kernel's "
+                  "behaviour is tested on the host's own build";
+#endif
   struct sigaction action {};
   action.sa_handler = OnSignal;  // no SA_RESTART
   struct sigaction old {};
   ASSERT_EQ(sigaction(SIGUSR1, &action, &old), 0);
   Watch(1u << VDIO_DI2, 1000, 0);
   const pthread_t waiter = pthread_self();
-  std::thread interrupter([waiter] {
-    SleepMs(50);
-    pthread_kill(waiter, SIGUSR1);
+  std::atomic<bool> returned{false};
+  std::thread interrupter([&] {
+    for (int i = 0; i < 100 && !returned.load(); ++i) {
+      SleepMs(50);
+      if (!returned.load()) pthread_kill(waiter, SIGUSR1);
+    }
   });
   vdio_event event;
-  EXPECT_EQ(vdio_watch_next(watch_, -1, &event), -EINTR);
+  const int result = vdio_watch_next(watch_, 10000, &event);
+  returned = true;
   interrupter.join();
   sigaction(SIGUSR1, &old, nullptr);
+  EXPECT_EQ(result, -EINTR);
   SetInput(2, true);
   ASSERT_EQ(vdio_watch_next(watch_, 2000, &event), 1);
   EXPECT_EQ(event.line, VDIO_DI2);

@@ -29,6 +29,7 @@ int main(int argc, char **argv) {
         fprintf(stderr, "vdio_open %s: error %d\n", argv[1], -result);
         return 1;
     }
+    if (vdio_write_outputs(board, 0xFF, 0x00) != 0) return 10;
     if (vdio_set(board, vdio_line_from_name("do2"), 1) != 0) return 10;
     if (vdio_get_line_info(VDIO_DO2, &info) != 0 || info.address != 0xFDAE04F8u) return 11;
     if (vdio_read(board, &state) != 0 || state.outputs != 0x04) return 12;
