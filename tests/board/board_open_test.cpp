@@ -20,25 +20,6 @@
 
 namespace {
 
-unsigned OpenDescriptors() {
-  unsigned count = 0;
-  if (DIR *dir = opendir("/proc/self/fd")) {
-    while (readdir(dir) != nullptr) ++count;
-    closedir(dir);
-  }
-  return count;
-}
-
-// Lines of /proc/self/maps that map the file at path.
-unsigned MappingsOf(const std::string &path) {
-  std::ifstream maps("/proc/self/maps");
-  unsigned count = 0;
-  for (std::string line; std::getline(maps, line);)
-    if (line.size() >= path.size() && line.compare(line.size() - path.size(), path.size(), path) == 0)
-      ++count;
-  return count;
-}
-
 using HeldMappingTest = BoardApiTest;
 BOARD_API_TEST_P(HeldMappingTest);
 

@@ -72,3 +72,21 @@ void BoardTest::ClearTrace() const {
   if (truncate(trace_path_.c_str(), 0) != 0 && errno != ENOENT)
     ADD_FAILURE() << "cannot clear the trace: " << std::strerror(errno);
 }
+
+unsigned BoardTest::OpenDescriptors() {
+  unsigned count = 0;
+  if (DIR *dir = opendir("/proc/self/fd")) {
+    while (readdir(dir) != nullptr) ++count;
+    closedir(dir);
+  }
+  return count;
+}
+
+unsigned BoardTest::MappingsOf(const std::string &path) {
+  std::ifstream maps("/proc/self/maps");
+  unsigned count = 0;
+  for (std::string line; std::getline(maps, line);)
+    if (line.size() >= path.size() && line.compare(line.size() - path.size(), path.size(), path) == 0)
+      ++count;
+  return count;
+}

@@ -24,6 +24,11 @@ class BoardTest : public ::testing::Test {
   std::vector<std::string> Trace() const;
   void ClearTrace() const;
 
+  // What the process holds right now: its open descriptors, and the
+  // mappings of the file at path (lines of /proc/self/maps naming it).
+  static unsigned OpenDescriptors();
+  static unsigned MappingsOf(const std::string &path);
+
   std::string dir_;
   std::string board_path_;
   std::string trace_path_;

@@ -81,25 +81,6 @@ struct Worker {
   }
 };
 
-// The process's descriptors as /proc/self/fd lists them.
-unsigned OpenDescriptors() {
-  unsigned count = 0;
-  if (DIR *dir = opendir("/proc/self/fd")) {
-    while (readdir(dir) != nullptr) ++count;
-    closedir(dir);
-  }
-  return count;
-}
-
-// Lines of /proc/self/maps that map the file at path.
-unsigned MappingsOf(const std::string &path) {
-  std::ifstream maps("/proc/self/maps");
-  unsigned count = 0;
-  for (std::string line; std::getline(maps, line);)
-    if (line.find(path) != std::string::npos) ++count;
-  return count;
-}
-
 class ConcurrencyTest : public BoardTest {
  protected:
   void SetUp() override {
