@@ -27,6 +27,7 @@ int main(int argc, char **argv) {
   dioctl::GlobalOptions globals;
   app.add_option("--device", globals.device, "The memory device, or a simulated board's board file")
       ->type_name("PATH")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)  // the last one given wins
       ->capture_default_str();
   app.footer("Exit status: 0 done, 1 device error, 2 usage error, 124 timeout, 130 interrupted.");
   AddVersionFlag(app, vdio_version());
