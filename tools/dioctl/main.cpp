@@ -2,6 +2,7 @@
 // their message and exit status.
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <exception>
 
 #include "command_line.h"
 #include "device_errors.h"
@@ -48,5 +49,8 @@ int main(int argc, char **argv) {
     return ReportUsageError(e.what());
   } catch (const DeviceError &e) {
     return ReportDeviceError(e);
+  } catch (const std::exception &e) {  // the board failing in use: a device error too
+    PrintError(globals.device + ": " + e.what());
+    return kExitDeviceError;
   }
 }

@@ -22,7 +22,9 @@ namespace {
 using varnik::tools::DurationRange;
 using varnik::tools::Microseconds;
 using varnik::tools::ParseDuration;
-namespace exit_status = varnik::tools;
+using varnik::tools::kExitInterrupted;
+using varnik::tools::kExitOk;
+using varnik::tools::kExitTimeout;
 
 constexpr DurationRange kIntervalRange{Microseconds(VDIO_WATCH_MIN_INTERVAL_US),
                                        Microseconds(VDIO_WATCH_MAX_INTERVAL_US)};
@@ -79,8 +81,8 @@ void PrintInitialLevels(const vdio_board *board, uint32_t lines, EventForm form)
 
 // What the watch ends with when no more events come.
 int StatusWhenWaitEnds(WaitResult result, bool count_asked) {
-  if (result == WaitResult::kInterrupted) return exit_status::kExitInterrupted;
-  return count_asked ? exit_status::kExitTimeout : exit_status::kExitOk;
+  if (result == WaitResult::kInterrupted) return kExitInterrupted;
+  return count_asked ? kExitTimeout : kExitOk;
 }
 
 int RunWatch(const WatchOptions &options, const GlobalOptions &globals) {
@@ -102,7 +104,7 @@ int RunWatch(const WatchOptions &options, const GlobalOptions &globals) {
     if (result != WaitResult::kEvent) return StatusWhenWaitEnds(result, options.count.has_value());
     PrintEvent(FromBoardEvent(event, clock), form);
   }
-  return exit_status::kExitOk;
+  return kExitOk;
 }
 
 int RunWait(const std::string &word, const std::optional<std::string> &timeout_text,
@@ -116,14 +118,14 @@ int RunWait(const std::string &word, const std::optional<std::string> &timeout_t
   // Watching starts before the level is looked at, so a change between the
   // two is not missed.
   Watcher watcher(board, 1u << line, kWaitInterval, Microseconds(0));
-  if (vdio_get(board.get(), line) == static_cast<int>(wanted.value)) return exit_status::kExitOk;
+  if (vdio_get(board.get(), line) == static_cast<int>(wanted.value)) return kExitOk;
   const Deadline deadline = DeadlineAfter(timeout);
   for (;;) {
     vdio_event event{};
     const WaitResult result = WaitForEvent(watcher.get(), deadline, &event);
-    if (result == WaitResult::kInterrupted) return exit_status::kExitInterrupted;
-    if (result == WaitResult::kTimedOut) return exit_status::kExitTimeout;
-    if (event.value == static_cast<int>(wanted.value)) return exit_status::kExitOk;
+    if (result == WaitResult::kInterrupted) return kExitInterrupted;
+    if (result == WaitResult::kTimedOut) return kExitTimeout;
+    if (event.value == static_cast<int>(wanted.value)) return kExitOk;
   }
 }
 
