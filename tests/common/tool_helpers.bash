@@ -38,17 +38,48 @@ setup_boards() {
   export BOARD THROWAWAY_BOARD
 }
 
-# Runs a program of the build under the preload (and the emulator, if any),
-# with the throwaway board as the simulated board's default:
+# The command that runs a program of the build under the preload (and the
+# emulator, if any), with the throwaway board as the simulated board's
+# default, into the array PROG_COMMAND. env execs the program, so a program
+# started in the background has $! as its own process id.
+prog_command() {
+  if [ -n "$VARNIK_TEST_LAUNCHER" ]; then
+    PROG_COMMAND=(env VARNIK_SIM_BOARD="$THROWAWAY_BOARD"
+      QEMU_SET_ENV="LD_PRELOAD=$VARNIK_SIM_LIBRARY" "$VARNIK_TEST_LAUNCHER" "$@")
+  else
+    PROG_COMMAND=(env VARNIK_SIM_BOARD="$THROWAWAY_BOARD" LD_PRELOAD="$VARNIK_SIM_LIBRARY" "$@")
+  fi
+}
+
+# Runs a program of the build as prog_command says:
 #   run_prog "$DIOCTL" --device "$BOARD" get
 # Use it under bats' `run` to capture status and output.
 run_prog() {
-  if [ -n "$VARNIK_TEST_LAUNCHER" ]; then
-    VARNIK_SIM_BOARD="$THROWAWAY_BOARD" QEMU_SET_ENV="LD_PRELOAD=$VARNIK_SIM_LIBRARY" \
-      "$VARNIK_TEST_LAUNCHER" "$@"
-  else
-    VARNIK_SIM_BOARD="$THROWAWAY_BOARD" LD_PRELOAD="$VARNIK_SIM_LIBRARY" "$@"
-  fi
+  prog_command "$@"
+  "${PROG_COMMAND[@]}"
+}
+
+# Starts a program the same way in the background, its output (stdout and
+# stderr) into file $1; its process id is then in $SPAWNED_PID:
+#   spawn_prog "$out" "$DIOCTL" --device "$BOARD" watch --timeout 10s
+#   wait "$SPAWNED_PID"
+spawn_prog() {
+  local out=$1
+  shift
+  prog_command "$@"
+  "${PROG_COMMAND[@]}" >"$out" 2>&1 3>&- &
+  SPAWNED_PID=$!
+}
+
+# Waits for the program spawn_prog started; its exit status into $status.
+wait_spawned() {
+  status=0
+  wait "$SPAWNED_PID" || status=$?
+}
+
+# Ends the program spawn_prog started, if it still runs (for teardown).
+stop_spawned() {
+  if [ -n "${SPAWNED_PID:-}" ]; then kill "$SPAWNED_PID" 2>/dev/null || true; fi
 }
 
 # The byte at physical address $1 of board file $2 (default $BOARD), as two
@@ -62,6 +93,12 @@ peek() {
 poke() {
   printf "$(printf '\\%03o' "$(($2))")" |
     dd of="${3:-$BOARD}" bs=1 seek="$1" conv=notrunc status=none
+}
+
+# Sets input DIn (n = $1) of board $3 (default $BOARD) to level $2
+# (1 = active), as the outside world would: the one place that says how.
+set_input() {
+  poke $((GPIO_PAGE + 0x6A8 + 8 * $1)) $(($2 ? 0x01 : 0x03)) "${3:-$BOARD}"
 }
 
 # A digest of both register pages of board $1 (default $BOARD): compare two

@@ -1,0 +1,65 @@
+# What every dioctl suite shares: the board helpers, dioctl on the test's
+# own board, and the registers the tests look at (decimal addresses, as
+# peek and poke take them).
+load ../common/tool_helpers
+
+: "${DIOCTL:?DIOCTL must name the dioctl program}"
+
+DO_REGISTERS=($((0xFDAE04E8)) $((0xFDAE04F0)) $((0xFDAE04F8)) $((0xFDAE0500)) $((0xFDAE0548)) $((0xFDAE0550)) $((0xFDAE0558)) $((0xFDAE0560)))
+LED_REGISTERS=($((0xFDAF04A8)) $((0xFDAF04B0)) $((0xFDAF04B8)))
+
+# dioctl on the test's board.
+dioctl() {
+  run_prog "$DIOCTL" --device "$BOARD" "$@"
+}
+
+# Output register bytes DO0..DO7, then LED1..LED3, space-separated.
+driven_registers() {
+  local address bytes=()
+  for address in "${DO_REGISTERS[@]}" "${LED_REGISTERS[@]}"; do bytes+=("$(peek "$address")"); done
+  echo "${bytes[*]}"
+}
+
+# Runs dioctl with the arguments after $1 and checks a usage error: status
+# 2, one line that names word $1, and not a byte of either register page
+# changed.
+usage_error_names() {
+  local word=$1 before
+  shift
+  before=$(board_digest)
+  run dioctl "$@"
+  status_is 2
+  [ "${#lines[@]}" -eq 1 ] || { echo "not one line: $output" >&2; return 1; }
+  [[ "$output" == *"$word"* ]] || { echo "'$word' not named: $output" >&2; return 1; }
+  [ "$(board_digest)" = "$before" ] || { echo "the board changed: dioctl $*" >&2; return 1; }
+}
+
+# Runs "$@" after $1 seconds in the background, detached from bats' output.
+later() {
+  local delay=$1
+  shift
+  (sleep "$delay" && "$@") >/dev/null 2>&1 3>&- &
+}
+
+# Parses each line of stdin as JSON (a parse error fails) and checks
+# Python expression $1 over `docs`, the list of them, and `doc`, the first.
+json_check() {
+  python3 -c '
+import json, sys
+docs = [json.loads(line) for line in sys.stdin.read().splitlines()]
+doc = docs[0] if docs else None
+sys.exit(0 if eval(sys.argv[1]) else 1)' "$1"
+}
+
+# Runs the command "$@" on a pseudo-terminal (script(1)), with its exit
+# status; its output without the terminal's carriage returns.
+on_terminal() {
+  script -qec "$(printf '%q ' "$@")" /dev/null | tr -d '\r'
+  return "${PIPESTATUS[0]}"
+}
+
+# dioctl on the test's board, on a pseudo-terminal, for at most 10 s.
+dioctl_on_terminal() {
+  prog_command "$DIOCTL" --device "$BOARD" "$@"
+  on_terminal timeout -s INT --preserve-status 10 "${PROG_COMMAND[@]}"
+}

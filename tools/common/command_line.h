@@ -1,0 +1,23 @@
+// Internal to the project's tools; not a stable interface.
+//
+// Reading the command line with CLI11 the way every tool of the project
+// does: --help and --version print and end the run with 0, and any other
+// parse error is a one-line usage error naming the word, exit status 2.
+#ifndef VARNIK_TOOLS_COMMAND_LINE_H
+#define VARNIK_TOOLS_COMMAND_LINE_H
+
+#include <CLI/CLI.hpp>
+#include <optional>
+
+namespace varnik::tools {
+
+// Adds --version, which prints "PROGRAM VERSION".
+void AddVersionFlag(CLI::App &app, const std::string &version);
+
+// Parses argv into app. The exit status when the parse alone ends the run
+// (help, version, a bad command line); nothing when the tool should go on.
+std::optional<int> ParseCommandLine(CLI::App &app, int argc, const char *const *argv);
+
+}  // namespace varnik::tools
+
+#endif

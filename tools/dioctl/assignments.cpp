@@ -1,0 +1,31 @@
+#include "assignments.h"
+
+#include "argument_parsing.h"
+#include "tool_messages.h"
+
+namespace dioctl {
+
+Assignment ParseAssignment(const std::string &word) {
+  const size_t equals = word.find('=');
+  if (equals == std::string::npos)
+    throw varnik::tools::UsageError("'" + word + "' needs a level, as in " + word + "=1");
+  const LineSet lines = ResolveLines(word.substr(0, equals));
+  const std::string value = word.substr(equals + 1);
+  if (lines.group)
+    return Assignment{lines, varnik::tools::ParseMask(value, (1u << lines.count) - 1, word)};
+  return Assignment{lines, static_cast<unsigned>(varnik::tools::ParseLevel(value, word))};
+}
+
+void ApplyAssignment(vdio_board *board, const Assignment &assignment) {
+  const LineSet &lines = assignment.lines;
+  const auto all = static_cast<uint8_t>((1u << lines.count) - 1);
+  const auto value = static_cast<uint8_t>(assignment.value);
+  if (!lines.group)
+    vdio_set(board, lines.first, value);
+  else if (lines.first == VDIO_DO0)
+    vdio_write_outputs(board, all, value);
+  else
+    vdio_write_leds(board, all, value);
+}
+
+}  // namespace dioctl

@@ -1,0 +1,29 @@
+// The board, open for as long as a verb runs.
+#ifndef DIOCTL_BOARD_HANDLE_H
+#define DIOCTL_BOARD_HANDLE_H
+
+#include <string>
+
+#include "varnik_dio_board.h"
+
+namespace dioctl {
+
+class BoardHandle {
+ public:
+  // Opens device; throws varnik::tools::DeviceError naming it on failure.
+  explicit BoardHandle(const std::string &device);
+  ~BoardHandle() { vdio_close(board_); }
+  BoardHandle(const BoardHandle &) = delete;
+  BoardHandle &operator=(const BoardHandle &) = delete;
+
+  vdio_board *get() const { return board_; }
+  const std::string &device() const { return device_; }
+
+ private:
+  std::string device_;
+  vdio_board *board_ = nullptr;
+};
+
+}  // namespace dioctl
+
+#endif

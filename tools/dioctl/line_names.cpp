@@ -1,0 +1,65 @@
+#include "line_names.h"
+
+#include <strings.h>
+
+#include "tool_messages.h"
+
+namespace dioctl {
+
+namespace {
+
+using varnik::tools::UsageError;
+
+const LineSet kGroups[] = {
+    {"DI", VDIO_DI0, 8, true}, {"DO", VDIO_DO0, 8, true}, {"LED", VDIO_LED1, 3, true}};
+
+}  // namespace
+
+vdio_direction LineSet::Direction() const {
+  vdio_line_info info{};
+  vdio_get_line_info(first, &info);
+  return info.direction;
+}
+
+LineSet ResolveLines(const std::string &word) {
+  for (const LineSet &group : kGroups)
+    if (strcasecmp(word.c_str(), group.name.c_str()) == 0) return group;
+  const int line = vdio_line_from_name(word.c_str());
+  if (line < 0)
+    throw UsageError("unknown line '" + word +
+                     "'; the lines are DI0..DI7, DO0..DO7, LED1..LED3 and the groups DI, DO, LED");
+  return LineSet{vdio_line_name(line), line, 1, false};
+}
+
+std::vector<LineSet> ResolveAll(const std::vector<std::string> &words) {
+  std::vector<LineSet> resolved;
+  for (const std::string &word : words) resolved.push_back(ResolveLines(word));
+  return resolved;
+}
+
+int RequireSingleLine(const LineSet &lines, const std::string &verb) {
+  if (lines.group)
+    throw UsageError(verb + ": " + lines.name + " is a group; name one line, such as " +
+                     vdio_line_name(lines.first));
+  return lines.first;
+}
+
+void RequireDriven(const LineSet &lines, const std::string &verb) {
+  if (lines.Direction() == VDIO_INPUT)
+    throw UsageError(verb + ": " + lines.name +
+                     " is an input; only outputs (DO0..DO7) and LEDs (LED1..LED3) are driven");
+}
+
+const char *DirectionName(vdio_direction direction) {
+  switch (direction) {
+    case VDIO_INPUT:
+      return "input";
+    case VDIO_OUTPUT:
+      return "output";
+    case VDIO_LED:
+      return "LED";
+  }
+  return "?";
+}
+
+}  // namespace dioctl

@@ -1,0 +1,56 @@
+// dioctl: parse the command line, run the verb it names, turn errors into
+// their message and exit status.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <exception>
+
+#include "command_line.h"
+#include "device_errors.h"
+#include "tool_messages.h"
+#include "varnik_dio_board.h"
+#include "verbs.h"
+
+namespace {
+
+using namespace varnik::tools;
+
+int RunChosenVerb(const dioctl::VerbList &verbs) {
+  for (const dioctl::Verb &verb : verbs)
+    if (verb.command->parsed()) return verb.run();
+  return ReportUsageError("no verb given; see " + ProgramName() + " --help");
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  SetProgramName("dioctl");
+  CLI::App app("The board's digital inputs, outputs and LEDs from the shell.", "dioctl");
+  dioctl::GlobalOptions globals;
+  app.add_option("--device", globals.device, "The memory device, or a simulated board's board file")
+      ->type_name("PATH")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)  // the last one given wins
+      ->capture_default_str();
+  app.footer("Exit status: 0 done, 1 device error, 2 usage error, 124 timeout, 130 interrupted.");
+  AddVersionFlag(app, vdio_version());
+  app.require_subcommand(1);
+  app.fallthrough();  // --device after the verb reaches the tool's own option
+
+  dioctl::VerbList verbs;
+  dioctl::AddInfoVerb(app, verbs);
+  dioctl::AddLevelVerbs(app, globals, verbs);
+  dioctl::AddPulseVerb(app, globals, verbs);
+  dioctl::AddShowVerb(app, globals, verbs);
+  dioctl::AddWatchVerbs(app, globals, verbs);
+
+  if (const auto ended = ParseCommandLine(app, argc, argv)) return *ended;
+  try {
+    return RunChosenVerb(verbs);
+  } catch (const UsageError &e) {
+    return ReportUsageError(e.what());
+  } catch (const DeviceError &e) {
+    return ReportDeviceError(e);
+  } catch (const std::exception &e) {  // the board failing in use: a device error too
+    PrintError(globals.device + ": " + e.what());
+    return kExitDeviceError;
+  }
+}
