@@ -77,6 +77,15 @@ inline void StoreRegister(volatile uint8_t *reg, uint8_t value) {
   __atomic_store_n(reg, value, __ATOMIC_RELAXED);
 }
 
+// The public structs keep one layout per target; a change is an ABI break
+// that needs a new SONAME.
+static_assert(sizeof(vdio_state) == 3, "vdio_state layout changed");
+static_assert(offsetof(vdio_event, timestamp_ns) == (sizeof(void *) == 8 ? 16 : 12),
+              "vdio_event layout changed");
+static_assert(sizeof(vdio_event) == (sizeof(void *) == 8 ? 24 : 20), "vdio_event layout changed");
+static_assert(sizeof(vdio_line_info) == (sizeof(void *) == 8 ? 24 : 16),
+              "vdio_line_info layout changed");
+
 }  // namespace varnik::board
 
 struct vdio_board {

@@ -23,16 +23,13 @@ uint64_t MonotonicNs() {
   return static_cast<uint64_t>(now.tv_sec) * kNsPerS + static_cast<uint64_t>(now.tv_nsec);
 }
 
-// Sleeps until the monotonic time `when`; false if a signal handler ran.
-bool SleepUntil(uint64_t when) {
+// Sleeps until the monotonic time `when`: 0, or the errno that ended the
+// sleep early (EINTR: a signal handler ran).
+int SleepUntil(uint64_t when) {
   struct timespec at;
   at.tv_sec = static_cast<time_t>(when / kNsPerS);
   at.tv_nsec = static_cast<long>(when % kNsPerS);
-  int result;
-  while ((result = clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr)) != 0) {
-    if (result == EINTR) return false;
-  }
-  return true;
+  return clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr);
 }
 
 bool Has(uint32_t set, int line) { return (set >> line) & 1u; }
@@ -45,6 +42,7 @@ struct vdio_watch {
   uint64_t interval_ns;
   uint64_t debounce_ns;
   uint64_t next_poll_ns;
+  uint64_t last_poll_ns;
   uint32_t reported;               // bit n: the level last reported for line n
   uint32_t candidates;             // bit n: line n now differs from its reported level
   uint64_t seen_ns[VDIO_LINE_COUNT];  // when each candidate's level was first seen
@@ -68,8 +66,21 @@ void Enqueue(vdio_watch *w, const vdio_event &event) {
   ++w->pending_count;
 }
 
+// A watcher left alone for longer than the debounce time (and two
+// intervals) knows nothing of what its lines did meanwhile: two glitches on
+// either side of the gap could pass for one held level. A level it saw
+// before the gap has not been seen to hold, so its debounce time starts
+// again at this poll. Shorter gaps, a busy machine's late polls, are not
+// counted against the lines.
+bool PollsWereMissed(const vdio_watch *w, uint64_t now) {
+  const uint64_t gap = now - w->last_poll_ns;
+  return gap > 2 * w->interval_ns && gap > w->debounce_ns;
+}
+
 void Poll(vdio_watch *w, uint64_t now) {
   w->pending_first = 0;  // the queue is empty whenever a poll runs
+  if (PollsWereMissed(w, now)) w->candidates = 0;
+  w->last_poll_ns = now;
   for (int line = 0; line < VDIO_LINE_COUNT; ++line) {
     if (!Has(w->lines, line)) continue;
     const int level = LevelOf(w->board, line);
@@ -97,9 +108,11 @@ bool TakePending(vdio_watch *w, vdio_event *event) {
 }
 
 // The next poll is one interval after the last one was due; a watcher left
-// alone for longer polls at once and takes up the rhythm from there.
+// alone for longer polls at once and takes up the rhythm from there. An
+// extra look (a timeout of 0) before a poll is due leaves the rhythm alone.
 void PollAndReschedule(vdio_watch *w, uint64_t now) {
   Poll(w, now);
+  if (now < w->next_poll_ns) return;
   w->next_poll_ns += w->interval_ns;
   if (w->next_poll_ns <= now) w->next_poll_ns = now + w->interval_ns;
 }
@@ -121,7 +134,8 @@ extern "C" int vdio_watch_new(const vdio_board *board, uint32_t lines, uint32_t 
   w->debounce_ns = debounce_us * kNsPerUs;
   for (int line = 0; line < VDIO_LINE_COUNT; ++line)
     if (Has(lines, line) && LevelOf(board, line) == 1) w->reported |= 1u << line;
-  w->next_poll_ns = MonotonicNs() + w->interval_ns;
+  w->last_poll_ns = MonotonicNs();
+  w->next_poll_ns = w->last_poll_ns + w->interval_ns;
   *watch = w;
   return 0;
 }
@@ -144,7 +158,8 @@ extern "C" int vdio_watch_next(vdio_watch *watch, int timeout_ms, struct vdio_ev
     if (!forever && now >= deadline) return 0;
     const uint64_t wake =
         !forever && deadline < watch->next_poll_ns ? deadline : watch->next_poll_ns;
-    if (!SleepUntil(wake)) return -EINTR;
+    const int slept = SleepUntil(wake);
+    if (slept != 0) return -slept;
     now = MonotonicNs();
   }
 }

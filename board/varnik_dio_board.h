@@ -69,9 +69,11 @@ enum vdio_direction {
     VDIO_LED = 2     /* driven by the board, read back */
 };
 
+/* Fields of fixed width (enumerations as int32_t), so that the layout does
+ * not depend on the compiler's enum size. */
 struct vdio_line_info {
     const char *name;             /* "DI0".."DI7", "DO0".."DO7", "LED1".."LED3" */
-    enum vdio_direction direction;
+    int32_t direction;            /* enum vdio_direction */
     uint32_t address;             /* physical address of the line's register byte */
     uint8_t bit;                  /* the register bit that carries the level: 1 for
                                      inputs, 0 for outputs and LEDs */
@@ -82,7 +84,8 @@ struct vdio_line_info {
  * case. -EINVAL for any other name or NULL. */
 VDIO_API int vdio_line_from_name(const char *name);
 
-/* The name of line 0..18 as above (a static string), or NULL outside the map. */
+/* The name of line 0..18 as above (a static string), or NULL outside the map.
+ * Names are compared as ASCII, whatever the locale. */
 VDIO_API const char *vdio_line_name(int line);
 
 /* Fills *info for line 0..18. -EINVAL outside the map or for a NULL info. */
@@ -101,7 +104,9 @@ typedef struct vdio_board vdio_board;
  * character device 1:1, whatever its name) and a board file, a regular file
  * of exactly 0x100000000 bytes whose file offset is the physical address (as
  * the simulated board's). Anything else is refused before it is opened or
- * mapped.
+ * mapped. The size is checked when the board is opened: a board file cut
+ * short afterwards (truncate) makes the next access end the program with
+ * SIGBUS, as for any mapped file.
  *
  * Errors: -EINVAL for a NULL board, or a device that is neither kind (a file
  * of another size, a directory, another device); -ENOENT when there is no
@@ -155,7 +160,9 @@ VDIO_API int vdio_write_leds(vdio_board *board, uint8_t mask, uint8_t values);
 
 /* The board has no interrupts: a watcher polls the lines it watches. It
  * polls only while the caller waits in vdio_watch_next; a change that comes
- * and goes while the caller is elsewhere is not seen. */
+ * and goes while the caller is elsewhere is not seen, and a level seen before
+ * the caller was away for longer than the debounce time (and two intervals)
+ * must hold its debounce time again from the next poll. */
 typedef struct vdio_watch vdio_watch;
 
 enum vdio_edge {
@@ -164,9 +171,9 @@ enum vdio_edge {
 };
 
 struct vdio_event {
-    int line;              /* 0..18 */
-    int value;             /* the new level, 0 or 1 */
-    enum vdio_edge edge;
+    int32_t line;          /* 0..18 */
+    int32_t value;         /* the new level, 0 or 1 */
+    int32_t edge;          /* enum vdio_edge */
     uint64_t timestamp_ns; /* CLOCK_MONOTONIC, the poll that first saw the new level */
 };
 

@@ -239,11 +239,15 @@ void BoardNames(Input &in) {
 }
 
 void BoardWatchOnce(Input &in) {
-  const uint32_t lines = in.U32(), interval = in.U32() % 20000001u, debounce = in.U8() * 1000u;
+  // Each value a little past its limit at most, so that both sides of the
+  // limits are reached.
+  const uint32_t lines = in.U32(), interval = in.U32() % (VDIO_WATCH_MAX_INTERVAL_US + 2),
+                 debounce = in.U32() % (VDIO_WATCH_MAX_DEBOUNCE_US + 2);
   vdio_watch *watch = nullptr;
   const int result = vdio_watch_new(g_board, lines, interval, debounce, &watch);
   const bool valid = lines != 0 && (lines >> VDIO_LINE_COUNT) == 0 && interval >= 1 &&
-                     interval <= VDIO_WATCH_MAX_INTERVAL_US;
+                     interval <= VDIO_WATCH_MAX_INTERVAL_US &&
+                     debounce <= VDIO_WATCH_MAX_DEBOUNCE_US;
   if (!valid) {
     CHECK(result == -EINVAL && watch == nullptr, "vdio_watch_new(0x%x, %u) = %d", lines,
           interval, result);

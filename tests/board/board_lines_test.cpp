@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <clocale>
+#include <cstdio>
 #include <string>
 
 #include "board_registers.h"
@@ -61,6 +63,18 @@ TEST(LineNameTest, NamesAreFoundInAnyCase) {
   EXPECT_EQ(vdio_line_from_name("dO7"), VDIO_DO7);
 }
 
+// In a Turkish locale the upper case of 'i' is not 'I': names are ASCII.
+TEST(LineNameTest, NamesDoNotDependOnTheLocale) {
+  const char *const locales[] = {"tr_TR.UTF-8", "tr_TR.ISO-8859-9", "tr_TR"};
+  const char *found = nullptr;
+  for (const char *locale : locales)
+    if ((found = setlocale(LC_ALL, locale)) != nullptr) break;
+  if (found == nullptr) GTEST_SKIP() << "no Turkish locale on this machine";
+  EXPECT_EQ(vdio_line_from_name("di3"), VDIO_DI3);
+  EXPECT_EQ(vdio_line_from_name("Led1"), VDIO_LED1);
+  setlocale(LC_ALL, "C");
+}
+
 TEST(LineNameTest, AnythingElseIsEINVAL) {
   for (const char *name : {"", "DI", "DI8", "DO-1", "LED0", "LED4", "DI3 ", " DI3", "DI03",
                            "DI3x", "D I3", "GPIO3", "led", "DO"})
@@ -74,8 +88,9 @@ TEST(VersionTest, TheLibraryHeaderAndBuildAgreeOnTheProductVersion) {
   EXPECT_EQ(std::to_string(VDIO_VERSION_MAJOR) + "." + std::to_string(VDIO_VERSION_MINOR) + "." +
                 std::to_string(VDIO_VERSION_PATCH),
             VARNIK_PRODUCT_VERSION);
-  EXPECT_EQ(VDIO_VERSION_NUMBER,
-            VDIO_VERSION_MAJOR << 16 | VDIO_VERSION_MINOR << 8 | VDIO_VERSION_PATCH);
+  unsigned major = 0, minor = 0, patch = 0;
+  ASSERT_EQ(sscanf(VARNIK_PRODUCT_VERSION, "%u.%u.%u", &major, &minor, &patch), 3);
+  EXPECT_EQ(VDIO_VERSION_NUMBER, static_cast<int>(major * 65536 + minor * 256 + patch));
 }
 
 }  // namespace

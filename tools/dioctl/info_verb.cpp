@@ -15,7 +15,7 @@ int RunInfo() {
   for (int line = 0; line < VDIO_LINE_COUNT; ++line) {
     vdio_line_info info{};
     vdio_get_line_info(line, &info);
-    std::printf("%-5s %-9s 0x%08x %-3u %s\n", info.name, DirectionName(info.direction),
+    std::printf("%-5s %-9s 0x%08x %-3u %s\n", info.name, DirectionName(static_cast<vdio_direction>(info.direction)),
                 static_cast<unsigned>(info.address), static_cast<unsigned>(info.bit),
                 info.active_low ? "yes" : "no");
   }

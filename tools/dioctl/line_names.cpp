@@ -1,6 +1,6 @@
 #include "line_names.h"
 
-#include <strings.h>
+#include <algorithm>
 
 #include "tool_messages.h"
 
@@ -13,17 +13,25 @@ using varnik::tools::UsageError;
 const LineSet kGroups[] = {
     {"DI", VDIO_DI0, 8, true}, {"DO", VDIO_DO0, 8, true}, {"LED", VDIO_LED1, 3, true}};
 
+// Group names are ASCII, compared without the locale's case folding.
+bool IsGroupName(const std::string &word, const std::string &group) {
+  return word.size() == group.size() &&
+         std::equal(word.begin(), word.end(), group.begin(), [](char w, char g) {
+           return (w >= 'a' && w <= 'z' ? static_cast<char>(w - 'a' + 'A') : w) == g;
+         });
+}
+
 }  // namespace
 
 vdio_direction LineSet::Direction() const {
   vdio_line_info info{};
   vdio_get_line_info(first, &info);
-  return info.direction;
+  return static_cast<vdio_direction>(info.direction);
 }
 
 LineSet ResolveLines(const std::string &word) {
   for (const LineSet &group : kGroups)
-    if (strcasecmp(word.c_str(), group.name.c_str()) == 0) return group;
+    if (IsGroupName(word, group.name)) return group;
   const int line = vdio_line_from_name(word.c_str());
   if (line < 0)
     throw UsageError("unknown line '" + word +
