@@ -5,8 +5,10 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "board_file.h"
 #include "board_image.h"
 
 namespace varnik::sim {
@@ -22,6 +24,61 @@ char g_board[PATH_MAX];  // empty: no board
 const FileCalls kRealFileCalls = {RealOpen64, RealClose};
 
 int CreateBoard(const char *path) { return CreateBoardFile(path, kRealFileCalls); }
+
+// What kind of file st is, for a message: "has 12 bytes", "is a directory".
+void DescribeFile(const struct stat64 &st, char *text, size_t size) {
+  if (S_ISREG(st.st_mode))
+    snprintf(text, size, "has %llu bytes", static_cast<unsigned long long>(st.st_size));
+  else if (S_ISDIR(st.st_mode))
+    snprintf(text, size, "is a directory");
+  else if (S_ISCHR(st.st_mode))
+    snprintf(text, size, "is a character device");
+  else if (S_ISBLK(st.st_mode))
+    snprintf(text, size, "is a block device");
+  else if (S_ISFIFO(st.st_mode))
+    snprintf(text, size, "is a FIFO");
+  else
+    snprintf(text, size, "is a socket");
+}
+
+// Refuses a file that is not a board, with one line saying so; the open of
+// the device then fails, instead of a bus error past the end of a short
+// file or writes into some unrelated file.
+int RefuseNotABoard(const struct stat64 &st) {
+  char what[64];
+  DescribeFile(st, what, sizeof what);
+  char line[PATH_MAX + 256];
+  snprintf(line, sizeof line,
+           "varnik_dio_sim: board file \"%s\" is not a board: a regular file of %llu bytes is "
+           "expected, this one %s; remove it and make a new one with dio-sim new\n",
+           g_board, static_cast<unsigned long long>(kBoardFileSize), what);
+  WriteStderr(line);
+  errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  return -1;
+}
+
+// Names the board file in a failure, so that it never reads like one of a
+// real device. Keeps errno.
+int ReportBoardFailure(const char *what_failed) {
+  const int error = errno;
+  char line[PATH_MAX + 256];
+  snprintf(line, sizeof line, "varnik_dio_sim: cannot %s board file \"%s\": %s\n", what_failed,
+           g_board, strerror(error));
+  WriteStderr(line);
+  errno = error;
+  return -1;
+}
+
+// Looks at the board before it is opened: a file that is not a board is
+// never opened (an open alone can start something on a device), and a
+// missing board is made. Returns 0, or -1 with errno set and reported.
+int PrepareBoard() {
+  struct stat64 st;
+  if (stat64(g_board, &st) == 0) return IsBoardFile(st) ? 0 : RefuseNotABoard(st);
+  if (errno != ENOENT) return ReportBoardFailure("open");
+  if (CreateBoard(g_board) != 0) return ReportBoardFailure("create");
+  return 0;
+}
 
 // Stores path in g_board, made absolute: a relative path names the board in
 // the current folder now, not in whatever folder the program has moved to
@@ -65,11 +122,21 @@ int SetBoardLocked(const char *path) {
 bool HasBoardLocked() { return g_board[0] != '\0'; }
 
 int OpenBoardLocked(int flags) {
-  int board_flags = flags & ~kCreateFlags;
-  int fd = RealOpen64(g_board, board_flags, 0);
-  if (fd < 0 && errno == ENOENT && CreateBoard(g_board) == 0)
-    fd = RealOpen64(g_board, board_flags, 0);
-  return fd;
+  if (PrepareBoard() != 0) return -1;
+  const int fd = RealOpen64(g_board, flags & ~kCreateFlags, 0);
+  if (fd < 0) return ReportBoardFailure("open");
+  // The file opened may not be the one looked at: it can have been replaced
+  // in between.
+  struct stat64 st;
+  const int result = fstat64(fd, &st) != 0 ? ReportBoardFailure("examine")
+                     : IsBoardFile(st)     ? fd
+                                           : RefuseNotABoard(st);
+  if (result < 0) {
+    const int error = errno;
+    RealClose(fd);
+    errno = error;
+  }
+  return result;
 }
 
 }  // namespace varnik::sim
