@@ -53,6 +53,24 @@ int CreateTemporary(const char *path, const FileCalls &calls, char (&temp)[PATH_
   return -1;
 }
 
+// Frees [from, to) of the board, which then reads as zero. A file system
+// that cannot free parts of a file keeps them.
+bool Zero(int fd, uint64_t from, uint64_t to) {
+  if (to <= from) return true;
+  return fallocate64(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off64_t>(from),
+                     static_cast<off64_t>(to - from)) == 0 ||
+         errno == EOPNOTSUPP;
+}
+
+const char *KindOf(mode_t mode) {
+  if (S_ISDIR(mode)) return "a directory";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISLNK(mode)) return "a symbolic link";
+  return "a socket";
+}
+
 }  // namespace
 
 int CreateBoardFile(const char *path, const FileCalls &calls) {
@@ -75,6 +93,31 @@ int CreateBoardFile(const char *path, const FileCalls &calls) {
     return -1;
   }
   return 0;
+}
+
+int ResetBoardFile(int fd) {
+  // The space around the register pages first, so that the pages
+  // themselves are only ever overwritten, never briefly zero.
+  uint64_t from = 0;
+  for (uint32_t base : kRegisterPages) {
+    if (!Zero(fd, from, base)) return -1;
+    from = uint64_t{base} + kRegisterPageSize;
+  }
+  if (!Zero(fd, from, kBoardFileSize)) return -1;
+  return WriteRegisterPages(fd) ? 0 : -1;
+}
+
+int DescribeNotABoard(const char *path, const struct stat64 &st, char *text, size_t size) {
+  char what[64];
+  if (S_ISREG(st.st_mode))
+    snprintf(what, sizeof what, "has %llu bytes", static_cast<unsigned long long>(st.st_size));
+  else
+    snprintf(what, sizeof what, "is %s", KindOf(st.st_mode));
+  snprintf(text, size,
+           "board file \"%s\" is not a board: a regular file of %llu bytes is expected, "
+           "this one %s",
+           path, static_cast<unsigned long long>(kBoardFileSize), what);
+  return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
 }
 
 }  // namespace varnik

@@ -4,7 +4,9 @@
 #ifndef VARNIK_SIM_BOARD_IMAGE_H
 #define VARNIK_SIM_BOARD_IMAGE_H
 
+#include <stddef.h>
 #include <stdint.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include "varnik_pin_map.h"
@@ -30,6 +32,18 @@ struct FileCalls {
 // values; if another program links its board first, that one is kept.
 // Returns 0, or -1 with errno set.
 int CreateBoardFile(const char *path, const FileCalls &calls);
+
+// Makes the open board file fd fresh again in place: both register pages
+// back to their reset bytes, and the rest of the address space zero where
+// the file system can free it. Programs that have the board mapped see the
+// change. Returns 0, or -1 with errno set.
+int ResetBoardFile(int fd);
+
+// Says why the file at path, which st describes, is not a board, e.g.
+// `board file "/tmp/x" is not a board: a regular file of 4294967296 bytes
+// is expected, this one has 12 bytes`. Returns the errno that an open of
+// the device then fails with: EISDIR for a folder, EINVAL otherwise.
+int DescribeNotABoard(const char *path, const struct stat64 &st, char *text, size_t size);
 
 }  // namespace varnik
 

@@ -25,35 +25,17 @@ const FileCalls kRealFileCalls = {RealOpen64, RealClose};
 
 int CreateBoard(const char *path) { return CreateBoardFile(path, kRealFileCalls); }
 
-// What kind of file st is, for a message: "has 12 bytes", "is a directory".
-void DescribeFile(const struct stat64 &st, char *text, size_t size) {
-  if (S_ISREG(st.st_mode))
-    snprintf(text, size, "has %llu bytes", static_cast<unsigned long long>(st.st_size));
-  else if (S_ISDIR(st.st_mode))
-    snprintf(text, size, "is a directory");
-  else if (S_ISCHR(st.st_mode))
-    snprintf(text, size, "is a character device");
-  else if (S_ISBLK(st.st_mode))
-    snprintf(text, size, "is a block device");
-  else if (S_ISFIFO(st.st_mode))
-    snprintf(text, size, "is a FIFO");
-  else
-    snprintf(text, size, "is a socket");
-}
-
 // Refuses a file that is not a board, with one line saying so; the open of
 // the device then fails, instead of a bus error past the end of a short
 // file or writes into some unrelated file.
 int RefuseNotABoard(const struct stat64 &st) {
-  char what[64];
-  DescribeFile(st, what, sizeof what);
-  char line[PATH_MAX + 256];
+  char why[PATH_MAX + 160];
+  const int error = DescribeNotABoard(g_board, st, why, sizeof why);
+  char line[sizeof why + 96];
   snprintf(line, sizeof line,
-           "varnik_dio_sim: board file \"%s\" is not a board: a regular file of %llu bytes is "
-           "expected, this one %s; remove it and make a new one with dio-sim new\n",
-           g_board, static_cast<unsigned long long>(kBoardFileSize), what);
+           "varnik_dio_sim: %s; remove it and make a new one with dio-sim new\n", why);
   WriteStderr(line);
-  errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  errno = error;
   return -1;
 }
 
