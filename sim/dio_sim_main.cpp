@@ -42,21 +42,28 @@ Subcommands Describe(CLI::App &app, Arguments &args) {
   sub.make_new = app.add_subcommand(
       "new", "Make a fresh board: every output inactive, LEDs dark, inputs inactive. An "
              "existing board is reset in place; any other file is refused.");
+  sub.make_new->footer("Example: dio-sim --board /tmp/board.img new");
   sub.path = app.add_subcommand("path", "Print the board file's path");
+  sub.path->footer("Example: dio-sim path");
   sub.inputs = app.add_subcommand(
       "inputs", "Set inputs as the outside world would: NAME=LEVEL (DI0..DI7; 0, 1, on, off, "
                 "active, inactive) or one MASK of all eight (0x3c: bit n is DIn, 1 active)");
   sub.inputs->add_option("SETTING", args.input_words, "NAME=LEVEL... or MASK")->required();
+  sub.inputs->footer("Examples: dio-sim inputs DI0=1 DI3=off\n          dio-sim inputs 0x3c");
   sub.run = app.add_subcommand(
       "run", "Run an unmodified program with the simulated board preloaded on the board "
              "(made if missing); dio-sim's exit status is then the program's own");
   sub.run->add_option("--trace", args.run.trace, "Append a line per device call to FILE")
       ->type_name("FILE");
   sub.run->add_option("--fail", args.run.fail,
-                      "Fail the NTHth open, mmap or munmap of the device with ERRNO")
+                      "Make open, mmap or munmap of the device fail with ERRNO, the NTH such call (default 1)")
       ->type_name("CALL:ERRNO[:NTH]");
   sub.run->add_option("COMMAND", args.run.command, "-- then the program and its arguments")
       ->required();
+  sub.run->footer(
+      "Example: dio-sim --board /tmp/board.img run --trace /tmp/trace -- build/sample/Sample\n"
+      "Refused (status 2): statically linked, set-user-ID/group-ID or file-capability "
+      "programs, and programs of a word size with no simulated board built or installed.");
   return sub;
 }
 

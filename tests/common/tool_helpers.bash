@@ -43,11 +43,37 @@ setup_boards() {
 #   run_prog "$DIOCTL" --device "$BOARD" get
 # Use it under bats' `run` to capture status and output.
 run_prog() {
+  _run_prog_wrapped "" "$@"
+}
+
+# run_prog for a program that would run forever: ended with SIGINT after
+# $1 seconds, which gives status 124.
+#   run_prog_bounded 5 "$DIO_SIM" --board "$BOARD" run -- "$SAMPLE"
+run_prog_bounded() {
+  local seconds=$1
+  shift
+  _run_prog_wrapped "timeout --signal=INT $seconds" "$@"
+}
+
+# run_prog with VARNIK_SIM_BOARD unset, for a program that reads the
+# variable itself (dio-sim's default board). Its preload then has no board
+# at all: the device does not exist for it, and no real one is reached.
+run_prog_without_board_variable() {
+  _run_prog_wrapped "env -u VARNIK_SIM_BOARD" "$@"
+}
+
+# $1: a command (words) that runs the rest, or empty. It goes before the
+# emulator, which must be the program's own launcher.
+_run_prog_wrapped() {
+  local wrapper=$1
+  shift
   if [ -n "$VARNIK_TEST_LAUNCHER" ]; then
+    # shellcheck disable=SC2086 # the wrapper is words
     VARNIK_SIM_BOARD="$THROWAWAY_BOARD" QEMU_SET_ENV="LD_PRELOAD=$VARNIK_SIM_LIBRARY" \
-      "$VARNIK_TEST_LAUNCHER" "$@"
+      $wrapper "$VARNIK_TEST_LAUNCHER" "$@"
   else
-    VARNIK_SIM_BOARD="$THROWAWAY_BOARD" LD_PRELOAD="$VARNIK_SIM_LIBRARY" "$@"
+    # shellcheck disable=SC2086
+    VARNIK_SIM_BOARD="$THROWAWAY_BOARD" LD_PRELOAD="$VARNIK_SIM_LIBRARY" $wrapper "$@"
   fi
 }
 
