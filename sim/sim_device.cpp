@@ -14,7 +14,18 @@
 namespace varnik::sim {
 
 namespace {
+
 const char kDevice[] = "/dev/mem";
+
+// Takes the lock if fd is open on the device, and leaves it free if not.
+bool LockIfDeviceDescriptor(int fd) {
+  Init();
+  Lock();
+  if (IsDeviceDescriptor(fd)) return true;
+  Unlock();
+  return false;
+}
+
 }  // namespace
 
 // The device by its usual name, or by any other name for it (a symlink,
@@ -77,13 +88,8 @@ void TraceStdoutFlush() {
 bool DeviceMmap(void *addr, size_t length, int prot, int flags, int fd, uint64_t offset,
                 void **result) {
   if ((flags & MAP_ANONYMOUS) != 0 || fd < 0) return false;
-  Init();
   int saved_errno = errno;
-  Lock();
-  if (!IsDeviceDescriptor(fd)) {
-    Unlock();
-    return false;
-  }
+  if (!LockIfDeviceDescriptor(fd)) return false;
   size_t pending = Pending();
   int error = 0;
   void *p = MAP_FAILED;
@@ -149,13 +155,8 @@ bool DeviceMunmap(void *addr, size_t length, int *result) {
 }
 
 bool DeviceClose(int fd, int *result) {
-  Init();
   int saved_errno = errno;
-  Lock();
-  if (!IsDeviceDescriptor(fd)) {
-    Unlock();
-    return false;
-  }
+  if (!LockIfDeviceDescriptor(fd)) return false;
   // Forget the descriptor before the kernel may hand its number out again;
   // holding the lock, no other thread can record the reused number early.
   ForgetDescriptor(fd);
