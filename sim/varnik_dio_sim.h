@@ -14,16 +14,37 @@
  * The real "/dev/mem" is never opened through open or openat (by that name
  * or any other path to the device) while the library is loaded: with no
  * board configured, opening it fails with ENOENT, as on a machine without
- * the device. (stdio's fopen opens inside libc, out of the board's reach.) Every other file, descriptor and mapping passes through
- * untouched.
+ * the device. (stdio's fopen opens inside libc, out of the board's reach.)
+ * Every other file, descriptor and mapping passes through untouched.
  *
- * Environment, read once when the library loads:
+ * The board file must be a regular file of exactly 4 GiB (4294967296
+ * bytes). Any other file (too short, too long, a directory, a device, a
+ * FIFO) is never opened or written: the program's open of the device fails
+ * with EINVAL (EISDIR for a directory) and one line on standard error names
+ * the file and what it is. When the board file cannot be opened or created
+ * (permission, a missing folder, ...), the open fails with that error and
+ * one line names the board file, so a simulated failure never reads like
+ * one of a real board. A missing board file is created at the next open.
+ *
+ * Environment, read once when the library loads. An empty value is the
+ * same as none. A value the board cannot follow ends the program before
+ * it runs, with exit status 2 and one line on standard error naming the
+ * variable and its value:
  *   VARNIK_SIM_BOARD  path of the board file; created (sparse) if missing.
+ *                     Relative paths are taken from the folder the program
+ *                     starts in. Ends the program if it is longer than
+ *                     PATH_MAX or a missing board cannot be created there
+ *                     (e.g. its folder does not exist). An existing file
+ *                     that is not a board is refused at each open instead.
  *   VARNIK_SIM_TRACE  path of a trace file; one line is appended for every
- *                     device call, in order (format below).
+ *                     device call, in order (format below). Ends the
+ *                     program if it cannot be opened for appending.
  *   VARNIK_SIM_FAIL   "call:errno[:nth]": the nth device call of that kind
- *                     (open, mmap or munmap; nth defaults to 1) fails with
- *                     that errno, e.g. "mmap:12" or "munmap:22:3".
+ *                     fails with that errno, e.g. "mmap:12" or
+ *                     "munmap:22:3". call is open, mmap or munmap; errno is
+ *                     1..4095 and nth 1..4294967295 (default 1), both
+ *                     decimal without sign or spaces. Anything else ends
+ *                     the program.
  *
  * Trace lines, one per device call, fields in this order:
  *   open flags=0x101002 pending=0
@@ -54,6 +75,7 @@ enum varnik_sim_call {
 };
 
 /* Use the board file at path from the next open on; NULL means no board.
+ * A missing file is created now; an existing one is checked at each open.
  * Returns 0, or -1 with errno set if the file cannot be created. */
 int varnik_sim_set_board(const char *path);
 

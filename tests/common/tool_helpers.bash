@@ -43,11 +43,13 @@ setup_boards() {
 # default, into the array PROG_COMMAND. env execs the program, so a program
 # started in the background has $! as its own process id.
 prog_command() {
+  local board_setting=(VARNIK_SIM_BOARD="$THROWAWAY_BOARD")
+  if [ "${PROG_WITHOUT_BOARD_VARIABLE:-}" = 1 ]; then board_setting=(-u VARNIK_SIM_BOARD); fi
   if [ -n "$VARNIK_TEST_LAUNCHER" ]; then
-    PROG_COMMAND=(env VARNIK_SIM_BOARD="$THROWAWAY_BOARD"
+    PROG_COMMAND=(env "${board_setting[@]}"
       QEMU_SET_ENV="LD_PRELOAD=$VARNIK_SIM_LIBRARY" "$VARNIK_TEST_LAUNCHER" "$@")
   else
-    PROG_COMMAND=(env VARNIK_SIM_BOARD="$THROWAWAY_BOARD" LD_PRELOAD="$VARNIK_SIM_LIBRARY" "$@")
+    PROG_COMMAND=(env "${board_setting[@]}" LD_PRELOAD="$VARNIK_SIM_LIBRARY" "$@")
   fi
 }
 
@@ -56,6 +58,24 @@ prog_command() {
 # Use it under bats' `run` to capture status and output.
 run_prog() {
   prog_command "$@"
+  "${PROG_COMMAND[@]}"
+}
+
+# run_prog for a program that would run forever: ended with SIGINT after
+# $1 seconds, which gives status 124.
+#   run_prog_bounded 5 "$DIO_SIM" --board "$BOARD" run -- "$SAMPLE"
+run_prog_bounded() {
+  local seconds=$1
+  shift
+  prog_command "$@"
+  timeout --signal=INT "$seconds" "${PROG_COMMAND[@]}"
+}
+
+# run_prog with VARNIK_SIM_BOARD unset, for a program that reads the
+# variable itself (dio-sim's default board). Its preload then has no board
+# at all: the device does not exist for it, and no real one is reached.
+run_prog_without_board_variable() {
+  PROG_WITHOUT_BOARD_VARIABLE=1 prog_command "$@"
   "${PROG_COMMAND[@]}"
 }
 

@@ -23,6 +23,15 @@
 
 extern char **environ;
 
+#ifdef __SANITIZE_THREAD__
+// The concurrency test forks while its threads run. ThreadSanitizer's
+// runtime in each child still lists the parent's threads and, when the
+// child exits, reports them as leaked and fails the child with status 66,
+// now and then: an artefact of the fork, not a leak. The threads of the
+// test itself are all joined.
+extern "C" const char *__tsan_default_options() { return "report_thread_leaks=0"; }
+#endif
+
 namespace {
 
 constexpr uint32_t kGpio = 0xFDAE0000;
@@ -406,7 +415,8 @@ TEST(SimBoardChild, DISABLED_IncrementGpioByte) {
 
 class SimEnvironmentTest : public BoardTest {
  protected:
-  // Runs the child test in a new program with these settings; returns its
+  // Runs the child test in a new program with these settings (each one in
+  // place of the fixture's setting of that name); returns its
   // exit status and leaves what it wrote to stderr in stderr_. Under an
   // emulator the child runs under it too, and the preload goes to the child.
   int RunChild(const std::vector<std::string> &settings) {
@@ -423,7 +433,13 @@ class SimEnvironmentTest : public BoardTest {
                   "LD_PRELOAD=" VARNIK_SIM_LIBRARY);
     env.push_back("VARNIK_SIM_BOARD=" + board_path_);
     env.push_back("VARNIK_SIM_TRACE=" + trace_path_);
-    env.insert(env.end(), settings.begin(), settings.end());
+    for (const std::string &setting : settings) {
+      const std::string name = setting.substr(0, setting.find('=') + 1);
+      env.erase(std::remove_if(env.begin(), env.end(),
+                               [&](const std::string &e) { return e.rfind(name, 0) == 0; }),
+                env.end());
+      env.push_back(setting);
+    }
     std::vector<char *> envp;
     for (std::string &s : env) envp.push_back(s.data());
     envp.push_back(nullptr);
@@ -472,16 +488,40 @@ TEST_F(SimEnvironmentTest, BoardTraceAndFaultComeFromTheEnvironment) {
   EXPECT_EQ(Trace().back(), kOpenLine + " error=13");
 }
 
-TEST_F(SimEnvironmentTest, MalformedFaultSettingIsReportedOnceAndIgnored) {
-  const char *const bad[] = {"mmap",    "mmap:",   "read:5",    "Mmap:12",  "mmap:x",
-                             "mmap:-1", "mmap:0",  "mmap:12:",  "mmap:12:0", "mmap:12:2x"};
-  int expected = 0x03;
-  for (const char *value : bad) {
-    SCOPED_TRACE(value);
-    EXPECT_EQ(RunChild({std::string("VARNIK_SIM_FAIL=") + value}), 0) << stderr_;
-    EXPECT_EQ(Peek(kGpio + 0x20), ++expected) << "the fault must be ignored";
+// A setting the board cannot follow ends the child before any test of it
+// runs: exit status 2, one line naming the variable and its value.
+TEST_F(SimEnvironmentTest, UnusableSettingEndsTheProgramAtStartWithOneLine) {
+  const std::string missing_dir = dir_ + "/no/such/dir";
+  ASSERT_EQ(mkdir((dir_ + "/trace_dir").c_str(), 0700), 0);
+  const std::string too_long = dir_ + "/" + std::string(5000, 'b');
+  const std::vector<std::pair<std::string, std::string>> bad = {
+      {"VARNIK_SIM_FAIL", "mmap"},           {"VARNIK_SIM_FAIL", "mmap:"},
+      {"VARNIK_SIM_FAIL", "read:5"},         {"VARNIK_SIM_FAIL", "Mmap:12"},
+      {"VARNIK_SIM_FAIL", "mmap:x"},         {"VARNIK_SIM_FAIL", "mmap:-1"},
+      {"VARNIK_SIM_FAIL", "mmap:0"},         {"VARNIK_SIM_FAIL", "mmap:4096"},
+      {"VARNIK_SIM_FAIL", "mmap:12:"},       {"VARNIK_SIM_FAIL", "mmap:12:0"},
+      {"VARNIK_SIM_FAIL", "mmap:12:2x"},     {"VARNIK_SIM_FAIL", "open:1:4294967296"},
+      {"VARNIK_SIM_FAIL", " mmap:12"},       {"VARNIK_SIM_BOARD", missing_dir + "/board"},
+      {"VARNIK_SIM_BOARD", too_long},        {"VARNIK_SIM_TRACE", missing_dir + "/trace"},
+      {"VARNIK_SIM_TRACE", dir_ + "/trace_dir"}};
+  for (const auto &[variable, value] : bad) {
+    SCOPED_TRACE(variable + "=" + value);
+    EXPECT_EQ(RunChild({variable + "=" + value}), 2) << stderr_;
+    EXPECT_EQ(Peek(kGpio + 0x20), 0x03) << "the program ran";
     EXPECT_EQ(std::count(stderr_.begin(), stderr_.end(), '\n'), 1) << stderr_;
-    EXPECT_NE(stderr_.find(std::string("VARNIK_SIM_FAIL=\"") + value + "\""), std::string::npos)
+    EXPECT_EQ(stderr_.rfind("varnik_dio_sim: " + variable + "=\"" + value + "\" ", 0), 0u)
         << stderr_;
   }
+  EXPECT_NE(stderr_.find("cannot open it for appending: Is a directory"), std::string::npos)
+      << stderr_;
+}
+
+TEST_F(SimEnvironmentTest, EmptySettingsAreNoneAndTheWidestFaultIsAccepted) {
+  EXPECT_EQ(RunChild({"VARNIK_SIM_FAIL=", "VARNIK_SIM_TRACE="}), 0) << stderr_;
+  EXPECT_EQ(Peek(kGpio + 0x20), 0x04);
+  EXPECT_TRUE(Trace().empty()) << "an empty VARNIK_SIM_TRACE traced";
+  // The largest errno and nth armed: accepted, and far from firing.
+  EXPECT_EQ(RunChild({"VARNIK_SIM_FAIL=munmap:4095:4294967295"}), 0) << stderr_;
+  EXPECT_EQ(Peek(kGpio + 0x20), 0x05);
+  EXPECT_EQ(stderr_, "");
 }

@@ -1,0 +1,57 @@
+#include "dio_sim_preload.h"
+
+#include "dio_sim_error.h"
+#include "dio_sim_paths.h"
+
+namespace dio_sim {
+
+namespace {
+
+const char kLibrary[] = "libvarnik_dio_sim.so";
+constexpr int kOwnWordSize = static_cast<int>(sizeof(void *) * 8);
+
+// Installed: PREFIX/bin/dio-sim and each word size's library where that
+// size's loader expands $LIB. Debian's 64-bit loader expands it to
+// lib/x86_64-linux-gnu; its 32-bit loader to lib/i386-linux-gnu, or to
+// lib32 where the 32-bit libc is the multilib one (libc6-i386).
+struct InstalledLibraries {
+  std::string prefix;
+  std::string for64() const { return prefix + "/lib/x86_64-linux-gnu/" + kLibrary; }
+  std::string for32() const { return prefix + "/lib/i386-linux-gnu/" + kLibrary; }
+  std::string for32_multilib() const { return prefix + "/lib32/" + kLibrary; }
+  std::string through_lib() const { return prefix + "/$LIB/" + kLibrary; }
+  std::string of_size(int word_size) const { return word_size == 64 ? for64() : for32(); }
+  // Every expansion of $LIB has the library: each process, of either word
+  // size, gets its own.
+  bool both_sizes() const {
+    return Exists(for64()) && Exists(for32()) && Exists(for32_multilib());
+  }
+};
+
+[[noreturn]] void RefuseWordSize(int word_size, const std::string &program,
+                                 const std::string &where) {
+  throw ToolError(kExitUsage, "run: " + Quoted(program) + " is a " + std::to_string(word_size) +
+                                  "-bit program, and no " + std::to_string(word_size) +
+                                  "-bit simulated board is " + where +
+                                  ", so the board could not reach it; build or install one");
+}
+
+}  // namespace
+
+std::string PreloadFor(int word_size, const std::string &program) {
+  const std::string own_folder = FolderOf(OwnExecutable());
+  const std::string built = own_folder + "/" + kLibrary;
+  if (Exists(built)) {
+    if (word_size != kOwnWordSize) RefuseWordSize(word_size, program,
+                     "in this build tree (its " + built + " is " +
+                         std::to_string(kOwnWordSize) + "-bit)");
+    return built;
+  }
+  const InstalledLibraries installed{FolderOf(own_folder)};
+  if (installed.both_sizes()) return installed.through_lib();
+  if (!Exists(installed.of_size(word_size)))
+    RefuseWordSize(word_size, program, "installed at " + installed.of_size(word_size));
+  return installed.of_size(word_size);
+}
+
+}  // namespace dio_sim

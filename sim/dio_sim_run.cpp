@@ -1,0 +1,76 @@
+#include "dio_sim_run.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "dio_sim_board.h"
+#include "dio_sim_error.h"
+#include "dio_sim_fd.h"
+#include "dio_sim_paths.h"
+#include "dio_sim_preload.h"
+#include "dio_sim_program.h"
+#include "fault_setting.h"
+
+namespace dio_sim {
+
+namespace {
+
+void CheckFault(const std::string &fail) {
+  varnik_sim_call call;
+  int error;
+  unsigned nth;
+  if (!fail.empty() && !varnik::ParseFaultSetting(fail.c_str(), &call, &error, &nth))
+    throw ToolError(kExitUsage,
+                    "run: --fail " + Quoted(fail) + " is not " VARNIK_FAULT_SETTING_FORM);
+}
+
+// The trace file as the board will open it, checked now so that a bad one
+// is dio-sim's usage error and not the program's exit status.
+std::string CheckedTrace(const std::string &trace) {
+  if (trace.empty()) return trace;
+  const std::string path = Absolute(trace);
+  UniqueFd fd(open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+  if (fd.get() < 0)
+    throw ToolError(kExitUsage, "run: --trace " + Quoted(trace) +
+                                    " cannot be opened for appending: " + ErrnoText(errno));
+  return path;
+}
+
+void SetOrClear(const char *name, const std::string &value) {
+  if (value.empty())
+    unsetenv(name);
+  else
+    setenv(name, value.c_str(), 1);
+}
+
+// Ours first, then whatever the caller preloads already.
+std::string PreloadList(const std::string &preload) {
+  const char *old = std::getenv("LD_PRELOAD");
+  return old != nullptr && *old != '\0' ? preload + ":" + old : preload;
+}
+
+}  // namespace
+
+void RunProgram(const RunRequest &request) {
+  CheckFault(request.fail);
+  const std::string trace = CheckedTrace(request.trace);
+  const std::string program = ResolveCommand(request.command.front());
+  const std::string preload = PreloadFor(ContainableWordSize(program), program);
+  EnsureBoard(request.board);
+
+  setenv("VARNIK_SIM_BOARD", request.board.c_str(), 1);
+  SetOrClear("VARNIK_SIM_TRACE", trace);
+  SetOrClear("VARNIK_SIM_FAIL", request.fail);
+  setenv("LD_PRELOAD", PreloadList(preload).c_str(), 1);
+
+  std::vector<char *> argv;
+  for (const std::string &word : request.command) argv.push_back(const_cast<char *>(word.c_str()));
+  argv.push_back(nullptr);
+  execv(program.c_str(), argv.data());
+  throw ToolError(kExitCannotRun, "run: cannot run " + Quoted(program) + ": " + ErrnoText(errno));
+}
+
+}  // namespace dio_sim
