@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <map>
 
-#include "varnik_dio_sim.h"
+#include "varnik_sim_guard.h"
 
 namespace bench {
 namespace {
@@ -30,19 +30,7 @@ class MedianReporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 const char *RequireSimulatedBoard(const char *program) {
-  if (!varnik_sim_interposing()) {
-    std::fprintf(stderr,
-                 "%s: the simulated board does not intercept the device calls; refusing to "
-                 "run. Use bench/run-bench or LD_PRELOAD=.../libvarnik_dio_sim.so\n",
-                 program);
-    return nullptr;
-  }
-  const char *board = std::getenv("VARNIK_SIM_BOARD");
-  if (board == nullptr || *board == '\0') {
-    std::fprintf(stderr, "%s: VARNIK_SIM_BOARD names no board file; refusing to run\n", program);
-    return nullptr;
-  }
-  return board;
+  return varnik::RequireSimulatedBoard(program);
 }
 
 void Initialize(int argc, char **argv, const std::vector<std::string> &defaults) {

@@ -13,7 +13,7 @@
 #include <cstring>
 
 #include "varnik_dio.h"
-#include "varnik_dio_sim.h"
+#include "varnik_sim_guard.h"
 
 namespace {
 
@@ -28,12 +28,7 @@ void Mark(const char *text) {
 }  // namespace
 
 int main(int, char **argv) {
-  const char *board = std::getenv("VARNIK_SIM_BOARD");
-  if (!varnik_sim_interposing() || board == nullptr || *board == '\0') {
-    std::fprintf(stderr, "%s: needs the simulated board (LD_PRELOAD and VARNIK_SIM_BOARD); "
-                 "refusing to run\n", argv[0]);
-    return 2;
-  }
+  if (varnik::RequireSimulatedBoard(argv[0]) == nullptr) return 2;
   std::fflush(stdout);
   Mark("mark: ReadMMap begin\n");
   const uint8_t value = ReadMMap(kInputRegister);

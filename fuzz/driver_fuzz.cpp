@@ -19,6 +19,7 @@
 #include "varnik_dio.h"
 #include "varnik_dio_board.h"
 #include "varnik_dio_sim.h"
+#include "varnik_sim_guard.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -400,17 +401,8 @@ void Call(Input &in, Model &model) {
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   // Without the simulated board in charge of the device calls, the driver
   // would reach the physical memory of this machine.
-  if (!varnik_sim_interposing()) {
-    std::fprintf(stderr,
-                 "driver_fuzz: the simulated board does not intercept the device calls; "
-                 "run it with LD_PRELOAD=libvarnik_dio_sim.so (fuzz/run-fuzz does)\n");
-    std::exit(2);
-  }
-  const char *board = std::getenv("VARNIK_SIM_BOARD");
-  if (board == nullptr || *board == '\0') {
-    std::fprintf(stderr, "driver_fuzz: VARNIK_SIM_BOARD names no board file\n");
-    std::exit(2);
-  }
+  const char *board = varnik::RequireSimulatedBoard("driver_fuzz");
+  if (board == nullptr) std::exit(2);
   // The driver's first access creates the board file.
   GPIO_Init();
   ReadMMap(board::kGpioWindow);

@@ -116,9 +116,9 @@ poke() {
 }
 
 # Sets input DIn (n = $1) of board $3 (default $BOARD) to level $2
-# (1 = active), as the outside world would: the one place that says how.
+# (1 = active), as the outside world would, with dio-sim ($DIO_SIM).
 set_input() {
-  poke $((GPIO_PAGE + 0x6A8 + 8 * $1)) $(($2 ? 0x01 : 0x03)) "${3:-$BOARD}"
+  run_prog "${DIO_SIM:?DIO_SIM must name dio-sim}" --board "${3:-$BOARD}" inputs "DI$1=$2" >/dev/null
 }
 
 # A digest of both register pages of board $1 (default $BOARD): compare two
