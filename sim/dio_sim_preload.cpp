@@ -36,9 +36,17 @@ struct InstalledLibraries {
                                   ", so the board could not reach it; build or install one");
 }
 
-}  // namespace
+// The loader splits LD_PRELOAD at spaces and colons and goes on without a
+// piece it cannot load: a program would then run with no board at all.
+void RefuseUnsplittable(const std::string &library) {
+  if (library.find_first_of(" :\t\n") != std::string::npos)
+    throw ToolError(kExitUsage, "run: the simulated board " + Quoted(library) +
+                                    " has a space or colon in its path, which LD_PRELOAD "
+                                    "cannot carry; move the build or installation to a path "
+                                    "without one");
+}
 
-std::string PreloadFor(int word_size, const std::string &program) {
+std::string PreloadPathFor(int word_size, const std::string &program) {
   const std::string own_folder = FolderOf(OwnExecutable());
   const std::string built = own_folder + "/" + kLibrary;
   if (Exists(built)) {
@@ -52,6 +60,14 @@ std::string PreloadFor(int word_size, const std::string &program) {
   if (!Exists(installed.of_size(word_size)))
     RefuseWordSize(word_size, program, "installed at " + installed.of_size(word_size));
   return installed.of_size(word_size);
+}
+
+}  // namespace
+
+std::string PreloadFor(int word_size, const std::string &program) {
+  const std::string library = PreloadPathFor(word_size, program);
+  RefuseUnsplittable(library);
+  return library;
 }
 
 }  // namespace dio_sim

@@ -124,7 +124,14 @@ int WordSizeAt(const std::string &path, int depth) {
   if (head.compare(0, SELFMAG, ELFMAG) == 0) return InspectElf(path, head);
   if (head.compare(0, 2, "#!") != 0) CannotRun(path, "it is neither an ELF program nor a #! script");
   if (depth == kMaxInterpreterDepth) CannotRun(path, "too many #! interpreters in a row");
-  return WordSizeAt(Interpreter(path, head), depth + 1);
+  const std::string interpreter = Interpreter(path, head);
+  // env starts another program, which dio-sim cannot look at from here: a
+  // static one would run with no board. Asking for it by name works.
+  if (interpreter.size() >= 4 && interpreter.compare(interpreter.size() - 4, 4, "/env") == 0)
+    Refuse(path, "is started by env (its #! line), which may run a program the board "
+                 "cannot reach; run its interpreter by name: dio-sim run -- INTERPRETER " +
+                     path);
+  return WordSizeAt(interpreter, depth + 1);
 }
 
 }  // namespace

@@ -56,9 +56,10 @@ std::string PreloadList(const std::string &preload) {
 
 void RunProgram(const RunRequest &request) {
   CheckFault(request.fail);
-  const std::string trace = CheckedTrace(request.trace);
+  // The program first: a refused run leaves no trace file behind.
   const std::string program = ResolveCommand(request.command.front());
   const std::string preload = PreloadFor(ContainableWordSize(program), program);
+  const std::string trace = CheckedTrace(request.trace);
   EnsureBoard(request.board);
 
   setenv("VARNIK_SIM_BOARD", request.board.c_str(), 1);

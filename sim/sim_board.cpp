@@ -32,8 +32,13 @@ int RefuseNotABoard(const struct stat64 &st) {
   char why[PATH_MAX + 160];
   const int error = DescribeNotABoard(g_board, st, why, sizeof why);
   char line[sizeof why + 96];
+  // Only a regular file is the board's to replace: a device or a folder
+  // named by mistake must be left alone.
   snprintf(line, sizeof line,
-           "varnik_dio_sim: %s; remove it and make a new one with dio-sim new\n", why);
+           S_ISREG(st.st_mode)
+               ? "varnik_dio_sim: %s; remove it and make a new one with dio-sim new\n"
+               : "varnik_dio_sim: %s; point VARNIK_SIM_BOARD at a board file (dio-sim new)\n",
+           why);
   WriteStderr(line);
   errno = error;
   return -1;

@@ -303,14 +303,16 @@ DI0 register byte 0x03"
   VARNIK_SIM_FAIL=open:1 VARNIK_SIM_TRACE="$BATS_TEST_TMPDIR/other" \
     run run_prog "$DIO_SIM" --board "$BOARD" run -- "$RUN_PROBE" 0 access
   status_is 0
-  [ "${lines[2]}" = "trace=(unset)" ] && [ "${lines[3]}" = "fail=(unset)" ]
+  [ "${lines[2]}" = "trace=(unset)" ]
+  [ "${lines[3]}" = "fail=(unset)" ]
   # dio-sim's own test preload opens that trace, but traces no device call.
   [ ! -s "$BATS_TEST_TMPDIR/other" ]
 
   cd "$BATS_TEST_TMPDIR"
   run run_prog "$DIO_SIM" --board "$BOARD" run --trace trace --fail mmap:12 -- "$RUN_PROBE" 0 access
   status_is 4
-  [ "${lines[2]}" = "trace=$trace" ] && [ "${lines[3]}" = "fail=mmap:12" ]
+  [ "${lines[2]}" = "trace=$trace" ]
+  [ "${lines[3]}" = "fail=mmap:12" ]
   [ "${lines[6]}" = "mmap error=12" ]
   [ "$(cat "$trace")" = "open flags=0x101002 pending=0
 mmap length=4096 prot=0x3 flags=0x1 offset=0xfdae0000 pending=0 error=12
@@ -383,6 +385,26 @@ refused_for() {
   printf '#! %s 6\n' "$RUN_PROBE" >"$BATS_TEST_TMPDIR/script"
   run run_prog "$DIO_SIM" --board "$BOARD" run -- "$BATS_TEST_TMPDIR/script"
   status_is 6
+  board_unchanged
+}
+
+@test "run refuses a script started through env, and leaves no trace file when it refuses" {
+  printf '#!/usr/bin/env %s\n' "$RUN_PROBE" >"$BATS_TEST_TMPDIR/script"
+  chmod +x "$BATS_TEST_TMPDIR/script"
+  run run_prog "$DIO_SIM" --board "$BOARD" run --trace "$BATS_TEST_TMPDIR/trace" -- "$BATS_TEST_TMPDIR/script"
+  refused_for "$BATS_TEST_TMPDIR/script" "is started by env (its #! line)"
+  [ ! -e "$BATS_TEST_TMPDIR/trace" ]
+  board_unchanged
+}
+
+# The loader splits LD_PRELOAD at spaces: a program would run with no board.
+@test "run refuses a preload whose path LD_PRELOAD cannot carry" {
+  local folder="$BATS_TEST_TMPDIR/with space"
+  mkdir -p "$folder"
+  cp "$DIO_SIM" "$VARNIK_SIM_LIBRARY" "$folder/"
+  run run_prog "$folder/dio-sim" --board "$BOARD" run -- "$RUN_PROBE" 0
+  status_is 2
+  [[ "$output" == *"has a space or colon in its path"* ]]
   board_unchanged
 }
 

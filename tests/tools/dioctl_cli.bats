@@ -82,6 +82,9 @@ setup() { setup_boards; }
   usage_error_names "'5ms'" pulse DO0 --width 10ms --period 5ms
   usage_error_names "'1.5us'" pulse DO0 --width 1.5us
   usage_error_names "'3h'" pulse DO0 --width 3h
+  # Too large to count in microseconds at all: too long, not a wrapped small value.
+  usage_error_names "'534955578137577s'" pulse DO0 --width 534955578137577s
+  usage_error_names "'999999999999999m'" wait DI3=1 --timeout 999999999999999m
   usage_error_names DO pulse DO
   usage_error_names DI2 pulse DI2
   usage_error_names --count pulse DO0 --count 0

@@ -83,7 +83,8 @@ glitch_then_hold() {
     wait_spawned
     status_is 130
     run cat "$BATS_TEST_TMPDIR/watch.out"
-    [[ "$output" == *" rising DI0" ]] && [ "${#lines[@]}" -eq 1 ]
+    [[ "$output" == *" rising DI0" ]]
+    [ "${#lines[@]}" -eq 1 ]
     set_input 0 0
   done
 }

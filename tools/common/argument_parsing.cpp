@@ -21,7 +21,7 @@ struct DurationUnit {
 constexpr DurationUnit kDurationUnits[] = {
     {"m", 60'000'000}, {"s", 1'000'000}, {"ms", 1'000}, {"us", 1}};
 
-constexpr int kMaxDurationDigits = 15;  // keeps digits * unit within int64
+constexpr int kMaxDurationDigits = 15;  // keeps the digits within int64; the unit is checked
 
 const DurationUnit *UnitNamed(const std::string &suffix) {
   for (const DurationUnit &unit : kDurationUnits)
@@ -74,7 +74,9 @@ Microseconds ParseDuration(const std::string &option, const std::string &text,
                                       : "has an unknown unit; use us, ms, s or m");
   int64_t scale = 1;
   for (int i = 0; i < fraction_digits; ++i) scale *= 10;
-  const int64_t scaled = digits * unit->microseconds;
+  int64_t scaled = 0;
+  if (__builtin_mul_overflow(digits, unit->microseconds, &scaled))
+    ThrowDurationError(option, text, "is too long: at most " + FormatDuration(range.max));
   if (scaled % scale != 0) ThrowDurationError(option, text, "is finer than a microsecond");
   const Microseconds duration(scaled / scale);
   if (duration < range.min)
