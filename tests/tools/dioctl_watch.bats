@@ -96,7 +96,7 @@ glitch_then_hold() {
   run dioctl wait di4=on --timeout 20s
   status_is 0
   later 1 run_prog "$DIOCTL" --device "$BOARD" set DO2=1
-  run dioctl wait DO2=active
+  run dioctl wait DO2=active --timeout 20s
   status_is 0
 }
 

@@ -29,6 +29,11 @@ int main(int argc, char **argv) {
   app.add_option("--device", globals.device, "The memory device, or a simulated board's board file")
       ->type_name("PATH")
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)  // the last one given wins
+      ->check(CLI::Validator(
+          [](const std::string &path) {
+            return path.empty() ? std::string("an empty path names no device") : std::string();
+          },
+          "PATH"))
       ->capture_default_str();
   app.footer("Exit status: 0 done, 1 device error, 2 usage error, 124 timeout, 130 interrupted.");
   AddVersionFlag(app, vdio_version());

@@ -56,6 +56,7 @@ PulsePlan PlanPulse(const PulseOptions &options) {
 bool Pulse(vdio_board *board, const PulsePlan &plan, int level) {
   const Clock::time_point start = Clock::now();
   for (unsigned n = 0; n < plan.count; ++n) {
+    if (Interrupted()) return false;  // no pulse begun after the signal
     const Clock::time_point pulse_start = start + n * plan.period;
     vdio_set(board, plan.line, !level);
     const bool slept = SleepUntil(pulse_start + plan.width);

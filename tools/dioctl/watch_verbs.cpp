@@ -72,12 +72,37 @@ class Watcher {
   vdio_watch *watch_ = nullptr;
 };
 
-void PrintInitialLevels(const vdio_board *board, uint32_t lines, EventForm form) {
+// Prints each watched line's level as an initial event; returns the levels
+// printed, bit n for line n.
+uint32_t PrintInitialLevels(const vdio_board *board, uint32_t lines, EventForm form) {
   const int64_t now = WallClock::NowNs();
-  for (int line = 0; line < VDIO_LINE_COUNT; ++line)
-    if ((lines >> line) & 1u)
-      PrintEvent(PrintedEvent{now, line, vdio_get(board, line), Edge::kInitial}, form);
+  uint32_t levels = 0;
+  for (int line = 0; line < VDIO_LINE_COUNT; ++line) {
+    if (((lines >> line) & 1u) == 0) continue;
+    const int level = vdio_get(board, line);
+    if (level == 1) levels |= 1u << line;
+    PrintEvent(PrintedEvent{now, line, level, Edge::kInitial}, form);
+  }
+  return levels;
 }
+
+// The level last printed for each line. A line that changed between the
+// watcher's start and the initial read already shows its new level: the
+// event for that change repeats it and is not printed.
+class PrintedLevels {
+ public:
+  explicit PrintedLevels(std::optional<uint32_t> initial) : levels_(initial) {}
+  bool Repeats(const vdio_event &event) const {
+    return levels_ && static_cast<int>((*levels_ >> event.line) & 1u) == event.value;
+  }
+  void Printed(const vdio_event &event) {
+    if (!levels_) return;
+    *levels_ = (*levels_ & ~(1u << event.line)) | (static_cast<uint32_t>(event.value) << event.line);
+  }
+
+ private:
+  std::optional<uint32_t> levels_;
+};
 
 // What the watch ends with when no more events come.
 int StatusWhenWaitEnds(WaitResult result, bool count_asked) {
@@ -96,13 +121,18 @@ int RunWatch(const WatchOptions &options, const GlobalOptions &globals) {
   InstallInterruptHandlers();
   const WallClock clock;
   Watcher watcher(board, lines, interval, debounce);
-  if (options.initial) PrintInitialLevels(board.get(), lines, form);
+  PrintedLevels printed(options.initial ? std::optional<uint32_t>(PrintInitialLevels(
+                                               board.get(), lines, form))
+                                         : std::nullopt);
   const Deadline deadline = DeadlineAfter(timeout);
-  for (uint64_t seen = 0; !options.count || seen < *options.count; ++seen) {
+  for (uint64_t seen = 0; !options.count || seen < *options.count;) {
     vdio_event event{};
     const WaitResult result = WaitForEvent(watcher.get(), deadline, &event);
     if (result != WaitResult::kEvent) return StatusWhenWaitEnds(result, options.count.has_value());
+    if (printed.Repeats(event)) continue;
     PrintEvent(FromBoardEvent(event, clock), form);
+    printed.Printed(event);
+    ++seen;
   }
   return kExitOk;
 }
