@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cctype>
 
+#include "argument_parsing.h"
 #include "dio_sim_error.h"
+#include "tool_messages.h"
 #include "varnik_pin_map.h"
 
 namespace dio_sim {
@@ -33,25 +35,21 @@ int InputNumber(const std::string &word, const std::string &name) {
 }
 
 bool IsActiveLevel(const std::string &word, const std::string &level) {
-  const std::string lower = Lower(level);
-  if (lower == "1" || lower == "on" || lower == "active") return true;
-  if (lower == "0" || lower == "off" || lower == "inactive") return false;
-  RefuseWord(word, "has no level: give 0, 1, on, off, active or inactive");
+  try {
+    return varnik::tools::ParseLevel(level, "inputs") == 1;
+  } catch (const varnik::tools::UsageError &) {
+    RefuseWord(word, "has no level: give 0, 1, on, off, active or inactive");
+  }
 }
 
 // A mask of the eight inputs: 0x00..0xff, or 0..255 in decimal.
 bool ParseMask(const std::string &word, uint8_t *mask) {
-  const bool hex = word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X');
-  const std::string digits = hex ? word.substr(2) : word;
-  const auto is_digit = [hex](unsigned char c) {
-    return hex ? std::isxdigit(c) != 0 : std::isdigit(c) != 0;
-  };
-  if (digits.empty() || digits.size() > 3 || !std::all_of(digits.begin(), digits.end(), is_digit))
+  try {
+    *mask = static_cast<uint8_t>(varnik::tools::ParseMask(word, 0xFF, "inputs"));
+    return true;
+  } catch (const varnik::tools::UsageError &) {
     return false;
-  const unsigned long value = std::stoul(digits, nullptr, hex ? 16 : 10);
-  if (value > 0xFF) return false;
-  *mask = static_cast<uint8_t>(value);
-  return true;
+  }
 }
 
 void AddNamedLevel(const std::string &word, InputLevels *levels) {

@@ -94,10 +94,23 @@ std::string FormatDuration(Microseconds duration) {
   return std::to_string(us) + "us";
 }
 
+namespace {
+
+// Level words are ASCII, compared without the locale's case folding (in a
+// Turkish locale "ACTIVE" is not "active" to strcasecmp).
+bool SameWord(const std::string &text, const char *word) {
+  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  size_t i = 0;
+  for (; i < text.size() && word[i] != '\0'; ++i)
+    if (upper(text[i]) != upper(word[i])) return false;
+  return i == text.size() && word[i] == '\0';
+}
+
+}  // namespace
+
 int ParseLevel(const std::string &text, const std::string &context) {
-  const char *word = text.c_str();
-  if (text == "1" || strcasecmp(word, "on") == 0 || strcasecmp(word, "active") == 0) return 1;
-  if (text == "0" || strcasecmp(word, "off") == 0 || strcasecmp(word, "inactive") == 0) return 0;
+  if (text == "1" || SameWord(text, "on") || SameWord(text, "active")) return 1;
+  if (text == "0" || SameWord(text, "off") || SameWord(text, "inactive")) return 0;
   throw UsageError(context + ": '" + text +
                    "' is not a level; use 0 or 1, off or on, inactive or active");
 }
