@@ -34,11 +34,23 @@ usage_error_names() {
   [ "$(board_digest)" = "$before" ] || { echo "the board changed: dioctl $*" >&2; return 1; }
 }
 
-# Runs "$@" after $1 seconds in the background, detached from bats' output.
+# Runs a command in the background, $1 seconds after a program has opened
+# board $BOARD (the board shows among that process's mappings): dioctl's
+# start takes its own time on a slow or emulated machine, and a change made
+# before its watcher starts is no change to it.
 later() {
   local delay=$1
   shift
-  (sleep "$delay" && "$@") >/dev/null 2>&1 3>&- &
+  (board_opened_by_a_program && sleep "$delay" && "$@") >/dev/null 2>&1 3>&- &
+}
+
+# Waits, at most 20 s, until some process has $BOARD mapped.
+board_opened_by_a_program() {
+  local i
+  for ((i = 0; i < 200; i++)); do
+    grep -qsF -- "$BOARD" /proc/[0-9]*/maps && return 0
+    sleep 0.1
+  done
 }
 
 # Parses each line of stdin as JSON (a parse error fails) and checks
