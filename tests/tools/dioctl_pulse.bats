@@ -8,7 +8,7 @@ teardown() { stop_spawned; }
 
 @test "pulse: the other level for the width, then back (default 100ms)" {
   spawn_prog "$BATS_TEST_TMPDIR/pulse.out" "$DIOCTL" --device "$BOARD" pulse DO2 --width 2s
-  sleep 1
+  board_opened_by_a_program && sleep 0.3
   [ "$(peek "${DO_REGISTERS[2]}")" = 00 ]
   wait_spawned
   status_is 0
@@ -26,7 +26,7 @@ teardown() { stop_spawned; }
 @test "pulse --count --period: as many pulses as asked, seen by a watcher" {
   spawn_prog "$BATS_TEST_TMPDIR/watch.out" "$DIOCTL" --device "$BOARD" \
     watch DO5 --interval 2ms --count 6 --timeout 30s
-  sleep 1  # the watcher is up
+  board_opened_by_a_program && sleep 0.3  # the watcher is up
   start=$(date +%s%N)
   run dioctl pulse DO5 --width 100ms --count 3 --period 400ms
   status_is 0
@@ -47,7 +47,7 @@ falling DO5"
   for signal in INT TERM; do
     run dioctl set DO6=1
     spawn_prog "$BATS_TEST_TMPDIR/pulse.out" "$DIOCTL" --device "$BOARD" pulse DO6 --width 20s
-    sleep 1
+    board_opened_by_a_program && sleep 0.3
     [ "$(peek "${DO_REGISTERS[6]}")" = 01 ]
     kill -s "$signal" "$SPAWNED_PID"
     wait_spawned

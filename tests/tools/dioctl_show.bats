@@ -40,7 +40,7 @@ LEDs     LED1=1  LED2=0  LED3=0'
 
 @test "show --watch: a new panel at every change until interrupted (130)" {
   spawn_prog "$BATS_TEST_TMPDIR/show.out" "$DIOCTL" --device "$BOARD" show --watch --interval 20ms
-  sleep 1
+  board_opened_by_a_program && sleep 0.5
   set_input 1 0
   sleep 1
   kill -INT "$SPAWNED_PID"
