@@ -77,10 +77,15 @@ class BoardFileTest : public BoardTest {
     return result;
   }
 
+  // Only a regular file is the board's to remove; a device, a folder or a
+  // FIFO named by mistake is left alone.
   std::string NotABoardLine(const std::string &path, const std::string &what) {
+    const bool regular = what.compare(0, 4, "has ") == 0;
     return "varnik_dio_sim: board file \"" + path +
            "\" is not a board: a regular file of 4294967296 bytes is expected, this one " +
-           what + "; remove it and make a new one with dio-sim new\n";
+           what +
+           (regular ? "; remove it and make a new one with dio-sim new\n"
+                    : "; point VARNIK_SIM_BOARD at a board file (dio-sim new)\n");
   }
 
   void WriteFile(const std::string &path, const std::string &content) {
