@@ -24,3 +24,8 @@ find_program(VARNIK_QEMU_I386 qemu-i386)
 if(VARNIK_QEMU_I386)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${VARNIK_QEMU_I386})
 endif()
+
+# Libraries of the target (libmodbus, ...) are Debian's i386 packages,
+# installed beside the host's ones through multiarch: pkg-config must look
+# at theirs, not at the host's.
+set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/i386-linux-gnu/pkgconfig:/usr/share/pkgconfig")
