@@ -1,0 +1,197 @@
+"""The board held open: lines by name, whole groups, pulses, waits and watches."""
+
+import ctypes
+import os
+import time
+from typing import Iterable, NamedTuple, Optional, Union
+
+from ._errors import call_error, open_error
+from ._handle import SharedHandle
+from ._library import LIBRARY, StateStruct
+from ._lines import (LED_MASK_LIMIT, OUTPUT_MASK_LIMIT, checked_level, checked_mask,
+                     driven_line_number, line_number, line_set)
+from ._watch import Watch, seconds_to_us
+
+DEFAULT_DEVICE = "/dev/mem"
+
+# A pulse may last from a microsecond to an hour.
+_MAX_PULSE_US = 3_600_000_000
+
+Device = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+
+
+class State(NamedTuple):
+    """Every line at once: bit n of inputs is DIn, of outputs DOn, bit i of
+    leds LED(i+1)."""
+
+    inputs: int
+    outputs: int
+    leds: int
+
+
+def _device_path(device: Device) -> bytes:
+    path = os.fsencode(device)
+    if not path or b"\0" in path:
+        raise ValueError(f"device {device!r}: give the memory device (/dev/mem) or a board file")
+    return path
+
+
+class Board:
+    """The board's digital I/O, held open until close().
+
+    device is the physical memory device ("/dev/mem", which needs root or
+    CAP_SYS_RAWIO) or a simulated board's board file. Levels are logical:
+    1 is an active input, a driven output, a lit LED. One board may be used
+    from several threads at once; close() waits for calls under way.
+
+    Raises the OSError subclass of the failure (FileNotFoundError,
+    PermissionError, ...) naming the device when it cannot be opened, and
+    ValueError for an empty device.
+    """
+
+    def __init__(self, device: Device = DEFAULT_DEVICE) -> None:
+        path = _device_path(device)
+        self.device: str = os.fsdecode(path)
+        handle = ctypes.c_void_p()
+        result = LIBRARY.vdio_open(path, ctypes.byref(handle))
+        if result < 0:
+            raise open_error(result, self.device)
+        self._handle = SharedHandle(handle, self.device)
+
+    # ---- opening and closing --------------------------------------------
+
+    def close(self) -> None:
+        """Ends the board's watches and closes it; later calls raise ValueError.
+        A second close does nothing."""
+        self._handle.close()
+
+    @property
+    def closed(self) -> bool:
+        """True once the board is closed."""
+        return self._handle.closed
+
+    def __enter__(self) -> "Board":
+        return self
+
+    def __exit__(self, *exception: object) -> None:
+        self.close()
+
+    def __del__(self) -> None:
+        if getattr(self, "_handle", None) is not None:
+            self._handle.close()
+
+    def __repr__(self) -> str:
+        state = "closed" if self.closed else "open"
+        return f"<varnik_dio.Board device={self.device!r} {state}>"
+
+    # ---- single lines ---------------------------------------------------
+
+    def get(self, name: str) -> int:
+        """The level of the line called name ("DI3", "do3", "LED2"): 0 or 1.
+        ValueError for a name of no line."""
+        return self._get(line_number(name))
+
+    def set(self, name: str, level: int) -> None:
+        """Drives output or LED name to level 0 or 1. ValueError for an input,
+        a name of no line or another level; nothing is written then."""
+        line = driven_line_number(name, "set")
+        self._set(line, checked_level(level, name))
+
+    def toggle(self, name: str) -> int:
+        """Turns output or LED name to its other level; returns the new level."""
+        line = driven_line_number(name, "toggle")
+        level = 1 - self._get(line)
+        self._set(line, level)
+        return level
+
+    def pulse(self, name: str, width: float = 0.1) -> None:
+        """Turns output or LED name to its other level for width seconds, then
+        back. The line ends as it began, also when interrupted (Ctrl-C)."""
+        line = driven_line_number(name, "pulse")
+        seconds = seconds_to_us(width, "width", 1, _MAX_PULSE_US) / 1e6
+        level = self._get(line)
+        self._set(line, 1 - level)
+        try:
+            time.sleep(seconds)
+        finally:
+            self._set(line, level)
+
+    # ---- whole groups ---------------------------------------------------
+
+    @property
+    def inputs(self) -> int:
+        """DI0..DI7 as bits 0..7 (1 = active). Read only."""
+        mask = ctypes.c_uint8()
+        self._checked(LIBRARY.vdio_read_inputs, "reading the inputs", ctypes.byref(mask))
+        return mask.value
+
+    @property
+    def outputs(self) -> int:
+        """DO0..DO7 as bits 0..7 (1 = driven), as the registers hold them.
+        Assigning an int 0..0xff drives all eight."""
+        return self.read().outputs
+
+    @outputs.setter
+    def outputs(self, mask: int) -> None:
+        values = checked_mask(mask, "outputs", OUTPUT_MASK_LIMIT)
+        self._checked(LIBRARY.vdio_write_outputs, "writing the outputs", OUTPUT_MASK_LIMIT, values)
+
+    @property
+    def leds(self) -> int:
+        """LED1..LED3 as bits 0..2 (1 = lit). Assigning an int 0..7 sets all three."""
+        return self.read().leds
+
+    @leds.setter
+    def leds(self, mask: int) -> None:
+        values = checked_mask(mask, "leds", LED_MASK_LIMIT)
+        self._checked(LIBRARY.vdio_write_leds, "writing the LEDs", LED_MASK_LIMIT, values)
+
+    def read(self) -> State:
+        """All nineteen lines in one pass."""
+        raw = StateStruct()
+        self._checked(LIBRARY.vdio_read, "reading the board", ctypes.byref(raw))
+        return State(inputs=raw.inputs, outputs=raw.outputs, leds=raw.leds)
+
+    # ---- waiting for changes --------------------------------------------
+
+    def wait(self, name: str, level: int, timeout: Optional[float] = None,
+             *, interval: float = 0.01) -> bool:
+        """Waits until line name has level 0 or 1, polling every interval
+        seconds: True once it has (at once if it has it now), False when
+        timeout seconds passed first (None: no end). Ctrl-C ends it with
+        KeyboardInterrupt."""
+        line = line_number(name)
+        wanted = checked_level(level, name)
+        # The watch is made first: a change between it and the look below
+        # is then still reported.
+        with Watch(self, 1 << line, interval, 0, timeout) as watch:
+            if self._get(line) == wanted:
+                return True
+            reached = any(event.value == wanted for event in watch)
+        if not reached and self.closed:
+            raise ValueError(f"the board {self.device!r} was closed while waiting for {name}")
+        return reached
+
+    def watch(self, names: Optional[Union[str, Iterable[str]]] = None, interval: float = 0.01,
+              debounce: float = 0, timeout: Optional[float] = None) -> Watch:
+        """The changes of the lines called names (None: every input) as an
+        iterator of Event, polling every interval seconds. A new level is
+        reported once it has held debounce seconds: shorter changes are never
+        reported. The iteration ends timeout seconds after this call (None:
+        no end), when the watch is closed, and with KeyboardInterrupt at
+        Ctrl-C."""
+        return Watch(self, line_set(names), interval, debounce, timeout)
+
+    # ---- calls on the open board ----------------------------------------
+
+    def _get(self, line: int) -> int:
+        return self._checked(LIBRARY.vdio_get, "reading a line", line)
+
+    def _set(self, line: int, level: int) -> None:
+        self._checked(LIBRARY.vdio_set, "writing a line", line, level)
+
+    def _checked(self, function, what: str, *arguments) -> int:  # type: ignore[no-untyped-def]
+        result: int = self._handle.call(function, *arguments)
+        if result < 0:
+            raise call_error(result, what, self.device)
+        return result

@@ -1,0 +1,110 @@
+"""Loading libvarnik_dio_board and declaring the C functions the package calls."""
+
+import ctypes
+import os
+
+SONAME = "libvarnik_dio_board.so.1"
+LIBRARY_VARIABLE = "VARNIK_DIO_BOARD_LIBRARY"
+
+# Sizes of the C API's fixed tables (varnik_dio_board.h).
+LINE_COUNT = 19
+INPUT_LINES = 0x000000FF
+
+# Polling limits of vdio_watch_new, in microseconds.
+MIN_INTERVAL_US = 1
+MAX_INTERVAL_US = 10_000_000
+MAX_DEBOUNCE_US = 60_000_000
+
+RISING = 1
+FALLING = 2
+
+
+class LineInfoStruct(ctypes.Structure):
+    """struct vdio_line_info."""
+
+    _fields_ = [
+        ("name", ctypes.c_char_p),
+        ("direction", ctypes.c_int32),
+        ("address", ctypes.c_uint32),
+        ("bit", ctypes.c_uint8),
+        ("active_low", ctypes.c_uint8),
+    ]
+
+
+class StateStruct(ctypes.Structure):
+    """struct vdio_state."""
+
+    _fields_ = [
+        ("inputs", ctypes.c_uint8),
+        ("outputs", ctypes.c_uint8),
+        ("leds", ctypes.c_uint8),
+    ]
+
+
+class EventStruct(ctypes.Structure):
+    """struct vdio_event."""
+
+    _fields_ = [
+        ("line", ctypes.c_int32),
+        ("value", ctypes.c_int32),
+        ("edge", ctypes.c_int32),
+        ("timestamp_ns", ctypes.c_uint64),
+    ]
+
+
+_c_int = ctypes.c_int
+_c_uint8 = ctypes.c_uint8
+_c_uint32 = ctypes.c_uint32
+_handle = ctypes.c_void_p
+
+# name: (result type, argument types)
+_PROTOTYPES = {
+    "vdio_line_from_name": (_c_int, [ctypes.c_char_p]),
+    "vdio_get_line_info": (_c_int, [_c_int, ctypes.POINTER(LineInfoStruct)]),
+    "vdio_open": (_c_int, [ctypes.c_char_p, ctypes.POINTER(_handle)]),
+    "vdio_close": (None, [_handle]),
+    "vdio_get": (_c_int, [_handle, _c_int]),
+    "vdio_set": (_c_int, [_handle, _c_int, _c_int]),
+    "vdio_read": (_c_int, [_handle, ctypes.POINTER(StateStruct)]),
+    "vdio_read_inputs": (_c_int, [_handle, ctypes.POINTER(_c_uint8)]),
+    "vdio_write_outputs": (_c_int, [_handle, _c_uint8, _c_uint8]),
+    "vdio_write_leds": (_c_int, [_handle, _c_uint8, _c_uint8]),
+    "vdio_watch_new": (_c_int, [_handle, _c_uint32, _c_uint32, _c_uint32, ctypes.POINTER(_handle)]),
+    "vdio_watch_next": (_c_int, [_handle, _c_int, ctypes.POINTER(EventStruct)]),
+    "vdio_watch_free": (None, [_handle]),
+    "vdio_version": (ctypes.c_char_p, []),
+}
+
+
+def library_path() -> str:
+    """The library to load: $VARNIK_DIO_BOARD_LIBRARY when set, else the SONAME."""
+    return os.environ.get(LIBRARY_VARIABLE) or SONAME
+
+
+def _declare(library: ctypes.CDLL) -> None:
+    for name, (result, arguments) in _PROTOTYPES.items():
+        function = getattr(library, name)
+        function.restype = result
+        function.argtypes = arguments
+
+
+def load() -> ctypes.CDLL:
+    """Loads the board library (ctypes releases the GIL around every call).
+
+    Raises ImportError naming the library and what to do when it cannot be
+    loaded or lacks a function of the board API.
+    """
+    path = library_path()
+    try:
+        library = ctypes.CDLL(path)
+        _declare(library)
+    except (OSError, AttributeError) as error:
+        raise ImportError(
+            f"varnik_dio: cannot use the board library {path!r}: {error}; "
+            f"install libvarnik-dio-board1, or set {LIBRARY_VARIABLE} to the "
+            f"path of {SONAME}"
+        ) from error
+    return library
+
+
+LIBRARY = load()
