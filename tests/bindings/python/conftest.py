@@ -1,0 +1,98 @@
+"""Fixtures of the Python package's tests: board files made by dio-sim, the
+simulated board's steering API, and the check that the board is simulated.
+
+run-pytest starts the interpreter with the simulated board preloaded; no
+test runs unless its calls are the ones the process resolves."""
+
+import ctypes
+import gc
+import os
+import subprocess
+from pathlib import Path
+from typing import Iterator, List
+
+import pytest
+
+DIO_SIM = os.environ["DIO_SIM"]
+
+_SIM = ctypes.CDLL(None)  # the preloaded board's steering API, in this process
+
+
+def pytest_sessionstart(session: pytest.Session) -> None:
+    try:
+        interposing = _SIM.varnik_sim_interposing()
+    except AttributeError:
+        interposing = 0
+    if interposing != 1:
+        pytest.exit("the simulated board is not preloaded: run the tests through "
+                    "tests/bindings/python/run-pytest (ctest does)", returncode=2)
+
+
+def dio_sim(board_file: Path, *words: str) -> subprocess.CompletedProcess:
+    """Runs dio-sim on board_file (the preload and its throwaway board are
+    inherited); fails the test on a non-zero exit."""
+    return subprocess.run([DIO_SIM, "--board", str(board_file), *words], check=True,
+                          capture_output=True, text=True, timeout=30)
+
+
+def new_board_file(path: Path) -> Path:
+    """A fresh board file at path: outputs inactive, LEDs dark, inputs inactive."""
+    dio_sim(path, "new")
+    return path
+
+
+@pytest.fixture
+def board_file(tmp_path: Path) -> Path:
+    """A fresh board file of the test's own."""
+    return new_board_file(tmp_path / "board.img")
+
+
+@pytest.fixture
+def board(board_file: Path) -> Iterator["varnik_dio.Board"]:  # noqa: F821
+    """The package's board, open on board_file."""
+    import varnik_dio
+    with varnik_dio.Board(board_file) as opened:
+        yield opened
+
+
+class Sim:
+    """The simulated board's steering, for the device "/dev/mem" of this process."""
+
+    OPEN, MMAP, MUNMAP = 0, 1, 2
+
+    def use_board(self, board_file: Path) -> None:
+        assert _SIM.varnik_sim_set_board(os.fsencode(board_file)) == 0
+
+    def fail(self, call: int, error: int) -> None:
+        _SIM.varnik_sim_fail(call, error, 1)
+
+    def disarm(self) -> None:
+        for call in (self.OPEN, self.MMAP, self.MUNMAP):
+            _SIM.varnik_sim_fail(call, 0, 0)
+
+
+@pytest.fixture
+def sim(board_file: Path) -> Iterator[Sim]:
+    """Steering of the simulated device, on board_file; faults disarmed after the test."""
+    steering = Sim()
+    steering.use_board(board_file)
+    yield steering
+    steering.disarm()
+
+
+def device_mappings() -> int:
+    """Mappings of the simulated device open in this process now."""
+    return _SIM.varnik_sim_open_mappings()
+
+
+@pytest.fixture(autouse=True)
+def nothing_left_open() -> Iterator[None]:
+    """After each test, every board opened through the device is closed again."""
+    yield
+    gc.collect()
+    assert (_SIM.varnik_sim_open_descriptors(), device_mappings()) == (0, 0)
+
+
+def event_summary(events: List["varnik_dio.Event"]) -> List[str]:  # noqa: F821
+    """Events as "DI3 rising 1" words, for comparing in one assertion."""
+    return [f"{event.line} {event.edge} {event.value}" for event in events]

@@ -1,0 +1,95 @@
+"""Opening and closing the board, and each device error as its OSError."""
+
+import errno
+import os
+
+import pytest
+
+import varnik_dio
+from conftest import Sim
+
+
+def test_a_missing_device_is_file_not_found_naming_it(tmp_path):
+    missing = tmp_path / "no-board.img"
+    with pytest.raises(FileNotFoundError) as raised:
+        varnik_dio.Board(missing)
+    assert raised.value.errno == errno.ENOENT
+    assert raised.value.filename == str(missing)
+    assert str(missing) in str(raised.value) and "dio-sim new" in str(raised.value)
+
+
+@pytest.mark.parametrize("make", [
+    lambda path: path.write_bytes(b"not a board"),
+    lambda path: path.mkdir(),
+], ids=["short file", "folder"])
+def test_a_file_that_is_not_a_board_is_refused_before_it_is_mapped(tmp_path, make):
+    device = tmp_path / "other"
+    make(device)
+    with pytest.raises(OSError) as raised:
+        varnik_dio.Board(device)
+    assert raised.value.errno == errno.EINVAL
+    assert str(device) in str(raised.value) and "4 GiB" in str(raised.value)
+
+
+def test_no_right_to_open_the_device_is_a_permission_error(sim: Sim):
+    sim.fail(Sim.OPEN, errno.EACCES)
+    with pytest.raises(PermissionError) as raised:
+        varnik_dio.Board()
+    assert raised.value.errno == errno.EACCES
+    assert "/dev/mem" in str(raised.value) and "CAP_SYS_RAWIO" in str(raised.value)
+
+
+def test_a_kernel_refusing_the_mapping_is_a_permission_error_saying_why(sim: Sim):
+    sim.fail(Sim.MMAP, errno.EPERM)
+    with pytest.raises(PermissionError) as raised:
+        varnik_dio.Board("/dev/mem")
+    assert raised.value.errno == errno.EPERM
+    assert "kernel driver" in str(raised.value)
+
+
+@pytest.mark.parametrize("error, exception", [
+    (errno.ENOMEM, OSError),
+    (errno.EBUSY, OSError),
+    (errno.EINTR, InterruptedError),
+    (errno.ENODEV, OSError),
+])
+def test_other_failures_keep_their_errno(sim: Sim, error, exception):
+    sim.fail(Sim.MMAP, error)
+    with pytest.raises(exception) as raised:
+        varnik_dio.Board()
+    assert raised.value.errno == error and raised.value.strerror.endswith(os.strerror(error))
+
+
+@pytest.mark.parametrize("device", ["", b"", "board\0.img"])
+def test_an_empty_device_or_one_with_a_nul_is_a_value_error(device):
+    with pytest.raises(ValueError, match="device"):
+        varnik_dio.Board(device)
+
+
+def test_the_default_device_is_the_memory_device(sim: Sim, board_file):
+    # The preload sends this process's /dev/mem to board_file.
+    with varnik_dio.Board() as board:
+        board.set("DO1", 1)
+        assert board.device == "/dev/mem"
+    with varnik_dio.Board(board_file) as board:
+        assert board.get("DO1") == 1
+
+
+def test_a_closed_board_refuses_every_call_and_closes_once(board_file):
+    board = varnik_dio.Board(str(board_file))
+    with board:
+        assert not board.closed and "open" in repr(board)
+    assert board.closed and "closed" in repr(board)
+    board.close()
+    for call in (lambda: board.get("DI0"), lambda: board.set("DO0", 1), lambda: board.inputs,
+                 lambda: board.read(), lambda: board.watch(), lambda: board.wait("DI0", 1, 0)):
+        with pytest.raises(ValueError, match="closed"):
+            call()
+    with pytest.raises(ValueError, match="closed"):
+        board.outputs = 1
+
+
+def test_boards_are_closed_when_dropped(sim: Sim):
+    # Checked by nothing_left_open: the device is neither open nor mapped.
+    for _ in range(3):
+        varnik_dio.Board().set("LED1", 1)

@@ -1,0 +1,64 @@
+"""The wheel and the Debian package's files: what they hold, their version,
+and that they import; the sources stay free of build products."""
+
+import os
+import subprocess
+import sys
+import zipfile
+from pathlib import Path
+
+import pytest
+
+VERSION = os.environ["VARNIK_VERSION"]
+SOURCE_PACKAGE = Path(os.environ["PYTHONPATH"]) / "varnik_dio"
+PACKAGE_FILES = sorted(path.name for path in SOURCE_PACKAGE.iterdir()
+                       if path.suffix == ".py" or path.name == "py.typed")
+
+
+def imported_version(folder: Path) -> str:
+    """varnik_dio.__version__ and where it came from, imported from folder alone."""
+    program = "import varnik_dio; print(varnik_dio.__version__, varnik_dio.__file__)"
+    result = subprocess.run([sys.executable, "-c", program], env={**os.environ, "PYTHONPATH": str(folder)},
+                            check=True, capture_output=True, text=True, timeout=30)
+    version, location = result.stdout.split()
+    assert Path(location).is_relative_to(folder)
+    return version
+
+
+@pytest.fixture(scope="module")
+def wheel() -> Path:
+    wheel_dir = Path(os.environ["VARNIK_PYTHON_WHEEL_DIR"])
+    for old in wheel_dir.glob("*.whl"):
+        old.unlink()
+    subprocess.run([sys.executable, "-m", "build", "--no-isolation", "--wheel", "--outdir",
+                    str(wheel_dir), os.environ["VARNIK_PYTHON_STAGE"]],
+                   check=True, capture_output=True, timeout=240)
+    (built,) = wheel_dir.glob("*.whl")
+    return built
+
+
+def test_the_wheel_holds_the_package_and_the_products_version(wheel, tmp_path):
+    assert wheel.name == f"varnik_dio-{VERSION}-py3-none-any.whl"
+    with zipfile.ZipFile(wheel) as archive:
+        names = archive.namelist()
+        metadata = archive.read(f"varnik_dio-{VERSION}.dist-info/METADATA").decode()
+        archive.extractall(tmp_path)
+    assert sorted(name.split("/")[1] for name in names if name.startswith("varnik_dio/")) == PACKAGE_FILES
+    assert f"\nVersion: {VERSION}\n" in metadata
+    assert imported_version(tmp_path) == VERSION
+
+
+def test_the_debian_package_installs_the_package_into_dist_packages(tmp_path):
+    subprocess.run([os.environ["CMAKE_COMMAND"], "--install", os.environ["VARNIK_BUILD_DIR"],
+                    "--component", "python3-varnik-dio", "--prefix", str(tmp_path / "usr")],
+                   check=True, capture_output=True, timeout=60)
+    dist_packages = tmp_path / "usr/lib/python3/dist-packages"
+    installed = sorted(str(path.relative_to(tmp_path)) for path in tmp_path.rglob("*") if path.is_file())
+    assert installed == [f"usr/lib/python3/dist-packages/varnik_dio/{name}" for name in PACKAGE_FILES]
+    assert imported_version(dist_packages) == VERSION
+
+
+def test_the_sources_hold_no_build_products(wheel):
+    leftovers = [path for path in SOURCE_PACKAGE.parent.rglob("*")
+                 if path.name in ("build", "dist", "__pycache__") or path.name.endswith(".egg-info")]
+    assert leftovers == []
