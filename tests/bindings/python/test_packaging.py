@@ -53,7 +53,10 @@ def test_the_debian_package_installs_the_package_into_dist_packages(tmp_path):
                     "--component", "python3-varnik-dio", "--prefix", str(tmp_path / "usr")],
                    check=True, capture_output=True, timeout=60)
     dist_packages = tmp_path / "usr/lib/python3/dist-packages"
-    installed = sorted(str(path.relative_to(tmp_path)) for path in tmp_path.rglob("*") if path.is_file())
+    # The copyright file and the changelog come with every package.
+    docs = tmp_path / "usr/share/doc/python3-varnik-dio"
+    installed = sorted(str(path.relative_to(tmp_path)) for path in tmp_path.rglob("*")
+                       if path.is_file() and not path.is_relative_to(docs))
     assert installed == [f"usr/lib/python3/dist-packages/varnik_dio/{name}" for name in PACKAGE_FILES]
     assert imported_version(dist_packages) == VERSION
 
