@@ -3,7 +3,7 @@
 import ctypes
 import os
 import time
-from typing import Iterable, NamedTuple, Optional, Union
+from typing import Any, Callable, Iterable, NamedTuple, Optional, Union
 
 from ._errors import call_error, open_error
 from ._handle import SharedHandle
@@ -43,6 +43,8 @@ class Board:
     CAP_SYS_RAWIO) or a simulated board's board file. Levels are logical:
     1 is an active input, a driven output, a lit LED. One board may be used
     from several threads at once; close() waits for calls under way.
+
+    The attribute device is the device as a str.
 
     Raises the OSError subclass of the failure (FileNotFoundError,
     PermissionError, ...) naming the device when it cannot be opened, and
@@ -190,7 +192,7 @@ class Board:
     def _set(self, line: int, level: int) -> None:
         self._checked(LIBRARY.vdio_set, "writing a line", line, level)
 
-    def _checked(self, function, what: str, *arguments) -> int:  # type: ignore[no-untyped-def]
+    def _checked(self, function: Callable[..., int], what: str, *arguments: Any) -> int:
         result: int = self._handle.call(function, *arguments)
         if result < 0:
             raise call_error(result, what, self.device)

@@ -13,6 +13,8 @@ from typing import Iterator, List
 
 import pytest
 
+import varnik_dio
+
 DIO_SIM = os.environ["DIO_SIM"]
 
 _SIM = ctypes.CDLL(None)  # the preloaded board's steering API, in this process
@@ -48,9 +50,8 @@ def board_file(tmp_path: Path) -> Path:
 
 
 @pytest.fixture
-def board(board_file: Path) -> Iterator["varnik_dio.Board"]:  # noqa: F821
+def board(board_file: Path) -> Iterator[varnik_dio.Board]:
     """The package's board, open on board_file."""
-    import varnik_dio
     with varnik_dio.Board(board_file) as opened:
         yield opened
 
@@ -93,6 +94,6 @@ def nothing_left_open() -> Iterator[None]:
     assert (_SIM.varnik_sim_open_descriptors(), device_mappings()) == (0, 0)
 
 
-def event_summary(events: List["varnik_dio.Event"]) -> List[str]:  # noqa: F821
+def event_summary(events: List[varnik_dio.Event]) -> List[str]:
     """Events as "DI3 rising 1" words, for comparing in one assertion."""
     return [f"{event.line} {event.edge} {event.value}" for event in events]

@@ -28,18 +28,11 @@ def test_pin_map_agrees_with_the_c_library_and_the_board_documentation():
     assert [info.direction for info in varnik_dio.lines()] == ["input"] * 8 + ["output"] * 8 + ["led"] * 3
 
 
-def test_lines_returns_a_copy_callers_cannot_spoil():
-    varnik_dio.lines().clear()
-    assert len(varnik_dio.lines()) == 19
-
-
-@pytest.mark.parametrize("name, level_line", [("di3", "DI3"), ("Do7", "DO7"), ("led2", "LED2")])
-def test_names_are_found_in_any_case(board, board_file, name, level_line):
-    if level_line.startswith("DI"):
-        registers.set_input_register(board_file, int(level_line[2]), active=True)
-    else:
-        board.set(level_line, 1)
-    assert board.get(name) == 1
+def test_names_are_found_in_any_case(board, board_file):
+    registers.set_input_register(board_file, 3, active=True)
+    board.set("Do7", 1)
+    board.set("led2", 1)
+    assert [board.get(name) for name in ("di3", "DO7", "LED2", "dI2", "lEd1")] == [1, 1, 1, 0, 0]
 
 
 @pytest.mark.parametrize("word", ["DI8", "LED0", "LED4", "DO", "", " DI3", "DI3\0", "DI3\0x",
@@ -74,17 +67,11 @@ def test_the_library_is_found_by_its_soname_without_the_variable():
     assert (found.returncode, found.stdout.strip()) == (0, os.environ["VARNIK_VERSION"])
 
 
-def test_a_library_that_cannot_be_loaded_is_an_import_error_saying_what_to_do(tmp_path):
-    missing = tmp_path / "libnone.so.1"
-    failed = run_import({"VARNIK_DIO_BOARD_LIBRARY": str(missing)})
+@pytest.mark.parametrize("library", ["/nonexistent/libnone.so.1",
+                                     # loads, but has none of the vdio_ functions
+                                     os.environ["VARNIK_SIM_LIBRARY"]])
+def test_a_library_that_cannot_be_used_is_an_import_error_saying_what_to_do(library):
+    failed = run_import({"VARNIK_DIO_BOARD_LIBRARY": library})
     assert failed.returncode == 1
-    assert "ImportError" in failed.stderr
-    assert str(missing) in failed.stderr
+    assert "ImportError" in failed.stderr and library in failed.stderr
     assert "VARNIK_DIO_BOARD_LIBRARY" in failed.stderr and "libvarnik-dio-board1" in failed.stderr
-
-
-def test_a_library_without_the_board_api_is_an_import_error(tmp_path):
-    # The simulated board's library loads, but has none of the vdio_ functions.
-    failed = run_import({"VARNIK_DIO_BOARD_LIBRARY": os.environ["VARNIK_SIM_LIBRARY"]})
-    assert failed.returncode == 1
-    assert "ImportError" in failed.stderr and "vdio_" in failed.stderr

@@ -47,15 +47,10 @@ def test_a_kernel_refusing_the_mapping_is_a_permission_error_saying_why(sim: Sim
     assert "kernel driver" in str(raised.value)
 
 
-@pytest.mark.parametrize("error, exception", [
-    (errno.ENOMEM, OSError),
-    (errno.EBUSY, OSError),
-    (errno.EINTR, InterruptedError),
-    (errno.ENODEV, OSError),
-])
-def test_other_failures_keep_their_errno(sim: Sim, error, exception):
+@pytest.mark.parametrize("error", [errno.ENOMEM, errno.ENODEV])
+def test_other_failures_keep_their_errno(sim: Sim, error):
     sim.fail(Sim.MMAP, error)
-    with pytest.raises(exception) as raised:
+    with pytest.raises(OSError) as raised:
         varnik_dio.Board()
     assert raised.value.errno == error and raised.value.strerror.endswith(os.strerror(error))
 
@@ -88,8 +83,5 @@ def test_a_closed_board_refuses_every_call_and_closes_once(board_file):
     with pytest.raises(ValueError, match="closed"):
         board.outputs = 1
 
-
-def test_boards_are_closed_when_dropped(sim: Sim):
-    # Checked by nothing_left_open: the device is neither open nor mapped.
-    for _ in range(3):
-        varnik_dio.Board().set("LED1", 1)
+    # A board nobody closed is closed when dropped (nothing_left_open checks).
+    varnik_dio.Board().set("LED1", 1)

@@ -4,7 +4,6 @@ thread, and closing while others are busy."""
 import threading
 import time
 
-import pytest
 
 import board_registers as registers
 import varnik_dio
@@ -111,19 +110,6 @@ def test_one_watch_iterated_by_two_threads_reports_each_event_once(board):
     for thread in threads:
         thread.join(timeout=10)
     assert sorted(seen) == [0] * 10 + [1] * 10
-
-
-@pytest.fixture
-def many_boards(board_file):
-    boards = [varnik_dio.Board(board_file) for _ in range(4)]
-    yield boards
-    for board in boards:
-        board.close()
-
-
-def test_boards_opened_on_one_file_see_each_others_writes(many_boards):
-    many_boards[0].set("DO2", 1)
-    assert [board.get("DO2") for board in many_boards] == [1] * 4
 
 
 def test_close_waits_for_a_call_under_way_before_unmapping(sim: Sim):
