@@ -3,7 +3,8 @@
 # libraries), a pkg-config file for each library and the CMake package
 # varnik_dio with the imported targets varnik_dio::varnik_dio and
 # varnik_dio::board. Both are relocatable: they find the installation from
-# their own place, so a prefix can be moved or unpacked anywhere.
+# their own place, so a prefix can be moved or unpacked anywhere (the .pc
+# files under /usr excepted, which name /usr as Debian's do).
 include(CMakePackageConfigHelpers)
 
 set(VARNIK_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/varnik_dio)
@@ -34,8 +35,15 @@ if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDE
   message(FATAL_ERROR "CMAKE_INSTALL_LIBDIR and CMAKE_INSTALL_INCLUDEDIR must be relative to "
     "the prefix, so that the pkg-config files and the CMake package stay relocatable")
 endif()
-file(RELATIVE_PATH pkgconfig_to_prefix /prefix/${VARNIK_PKGCONFIG_DIR} /prefix)
-set(VARNIK_PC_PREFIX "\${pcfiledir}/${pkgconfig_to_prefix}")
+# Under /usr (the packages) the prefix is written out, as Debian's own .pc
+# files have it, so that pkg-config recognises and drops the system folders.
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+  set(VARNIK_PC_PREFIX /usr)
+else()
+  file(RELATIVE_PATH pkgconfig_to_prefix /prefix/${VARNIK_PKGCONFIG_DIR} /prefix)
+  string(REGEX REPLACE "/$" "" pkgconfig_to_prefix "${pkgconfig_to_prefix}")
+  set(VARNIK_PC_PREFIX "\${pcfiledir}/${pkgconfig_to_prefix}")
+endif()
 function(varnik_pkgconfig_file library description)
   set(VARNIK_PC_NAME ${library})
   set(VARNIK_PC_DESCRIPTION "${description}")
@@ -50,6 +58,7 @@ varnik_pkgconfig_file(varnik_dio_board "Digital I/O of the varnik board, held op
 
 varnik_debian_package(${VARNIK_DEVELOPMENT_COMPONENT}
   SECTION libdevel
+  MULTI_ARCH same
   SUMMARY "digital I/O of the varnik board - development files"
   DESCRIPTION "Headers, unversioned library links, pkg-config files
     (varnik_dio, varnik_dio_board) and the CMake package varnik_dio with the

@@ -12,6 +12,8 @@
 #     [DEPENDS "<other Debian dependencies>"]
 #     [CONFFILES <absolute paths>]
 #     [MAINTAINER_SCRIPTS <files>]            postinst, prerm, ... (executable)
+#     [MULTI_ARCH same]                       co-installable with its other
+#                                             architectures' builds
 #     [SHARED_LIBRARY])                       ships a library in the loader's path
 #
 # The declarations are only recorded; packaging/CMakeLists.txt, the last
@@ -19,7 +21,7 @@
 # gets the copyright file and the changelog there.
 
 function(varnik_debian_package component)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "SHARED_LIBRARY" "SECTION;SUMMARY;DESCRIPTION;ARCHITECTURE;DEPENDS"
+  cmake_parse_arguments(PARSE_ARGV 1 arg "SHARED_LIBRARY" "SECTION;SUMMARY;DESCRIPTION;ARCHITECTURE;DEPENDS;MULTI_ARCH"
                         "DEPENDS_ON;CONFFILES;MAINTAINER_SCRIPTS")
   if(arg_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "varnik_debian_package(${component}): unknown arguments ${arg_UNPARSED_ARGUMENTS}")
@@ -38,7 +40,7 @@ function(varnik_debian_package component)
   endif()
   set_property(GLOBAL APPEND PROPERTY VARNIK_DEBIAN_PACKAGES ${component})
   foreach(field SECTION SUMMARY DESCRIPTION ARCHITECTURE DEPENDS DEPENDS_ON CONFFILES
-                MAINTAINER_SCRIPTS SHARED_LIBRARY)
+                MAINTAINER_SCRIPTS SHARED_LIBRARY MULTI_ARCH)
     set_property(GLOBAL PROPERTY VARNIK_DEBIAN_PACKAGE_${component}_${field} "${arg_${field}}")
   endforeach()
 endfunction()

@@ -48,16 +48,21 @@ def test_the_wheel_holds_the_package_and_the_products_version(wheel, tmp_path):
     assert imported_version(tmp_path) == VERSION
 
 
-def test_the_debian_package_installs_the_package_into_dist_packages(tmp_path):
+def test_the_component_installs_the_package_alone_where_python_looks(tmp_path):
+    # The build's folder for the package: lib/python3/dist-packages under
+    # /usr (the Debian package), lib/python3.X/dist-packages elsewhere.
+    folder = os.environ["VARNIK_PYTHON_INSTALL_DIR"]
+    assert folder in ("lib/python3/dist-packages",
+                      "lib/python%d.%d/dist-packages" % sys.version_info[:2])
     subprocess.run([os.environ["CMAKE_COMMAND"], "--install", os.environ["VARNIK_BUILD_DIR"],
-                    "--component", "python3-varnik-dio", "--prefix", str(tmp_path / "usr")],
+                    "--component", "python3-varnik-dio", "--prefix", str(tmp_path / "prefix")],
                    check=True, capture_output=True, timeout=60)
-    dist_packages = tmp_path / "usr/lib/python3/dist-packages"
+    dist_packages = tmp_path / "prefix" / folder
     # The copyright file and the changelog come with every package.
-    docs = tmp_path / "usr/share/doc/python3-varnik-dio"
+    docs = tmp_path / "prefix/share/doc/python3-varnik-dio"
     installed = sorted(str(path.relative_to(tmp_path)) for path in tmp_path.rglob("*")
-                       if path.is_file() and not path.is_relative_to(docs))
-    assert installed == [f"usr/lib/python3/dist-packages/varnik_dio/{name}" for name in PACKAGE_FILES]
+                       if path.is_file() and docs not in path.parents)
+    assert installed == [f"prefix/{folder}/varnik_dio/{name}" for name in PACKAGE_FILES]
     assert imported_version(dist_packages) == VERSION
 
 
