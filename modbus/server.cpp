@@ -107,8 +107,8 @@ void Server::AcceptClients(TimePoint now) {
       continue;
     }
     if (clients_.size() >= settings_.max_clients) {
-      Log("refused " + name + ": " + std::to_string(settings_.max_clients) +
-          " clients connected already (--max-clients)");
+      Log("refused " + name + ": --max-clients " + std::to_string(settings_.max_clients) +
+          " reached");
       close(fd);
       continue;
     }
