@@ -29,3 +29,8 @@ endif()
 # installed beside the host's ones through multiarch: pkg-config must look
 # at theirs, not at the host's.
 set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/i386-linux-gnu/pkgconfig:/usr/share/pkgconfig")
+
+# Installed in Debian's multiarch layout (lib/i386-linux-gnu), beside the
+# host's own libraries: GNUInstallDirs only picks that folder by itself
+# when it does not cross-compile.
+set(CMAKE_INSTALL_LIBDIR lib/i386-linux-gnu CACHE PATH "Object code libraries (lib/i386-linux-gnu)")

@@ -10,7 +10,9 @@ namespace dio_modbusd {
 
 namespace {
 
-constexpr int kBacklog = 64;
+// A burst of connections waits in the kernel until the poller gets to it;
+// a short queue would drop their SYNs and stall each client a second.
+constexpr int kBacklog = SOMAXCONN;
 
 std::string ListenHint(int error) {
   switch (error) {

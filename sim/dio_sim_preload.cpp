@@ -8,18 +8,20 @@ namespace dio_sim {
 namespace {
 
 const char kLibrary[] = "libvarnik_dio_sim.so";
+const char kFolder[] = "varnik_dio/";
 constexpr int kOwnWordSize = static_cast<int>(sizeof(void *) * 8);
 
-// Installed: PREFIX/bin/dio-sim and each word size's library where that
-// size's loader expands $LIB. Debian's 64-bit loader expands it to
+// Installed: PREFIX/bin/dio-sim and each word size's library in a folder
+// of its own (out of the loader's search path) below where that size's
+// loader expands $LIB. Debian's 64-bit loader expands it to
 // lib/x86_64-linux-gnu; its 32-bit loader to lib/i386-linux-gnu, or to
 // lib32 where the 32-bit libc is the multilib one (libc6-i386).
 struct InstalledLibraries {
   std::string prefix;
-  std::string for64() const { return prefix + "/lib/x86_64-linux-gnu/" + kLibrary; }
-  std::string for32() const { return prefix + "/lib/i386-linux-gnu/" + kLibrary; }
-  std::string for32_multilib() const { return prefix + "/lib32/" + kLibrary; }
-  std::string through_lib() const { return prefix + "/$LIB/" + kLibrary; }
+  std::string for64() const { return prefix + "/lib/x86_64-linux-gnu/" + kFolder + kLibrary; }
+  std::string for32() const { return prefix + "/lib/i386-linux-gnu/" + kFolder + kLibrary; }
+  std::string for32_multilib() const { return prefix + "/lib32/" + kFolder + kLibrary; }
+  std::string through_lib() const { return prefix + "/$LIB/" + kFolder + kLibrary; }
   std::string of_size(int word_size) const { return word_size == 64 ? for64() : for32(); }
   // Every expansion of $LIB has the library: each process, of either word
   // size, gets its own.

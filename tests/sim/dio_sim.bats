@@ -448,16 +448,19 @@ refused_for() {
 # --- run: installed beside a prefix --------------------------------------------------
 
 # An installed layout under $1: PREFIX/bin/dio-sim and this build's board
-# where its word size's loader expands $LIB.
+# in its folder below where its word size's loader expands $LIB.
 install_layout() {
-  local prefix=$1
-  mkdir -p "$prefix/bin" "$prefix/lib/x86_64-linux-gnu" "$prefix/lib/i386-linux-gnu" "$prefix/lib32"
+  local prefix=$1 folder
+  for folder in lib/x86_64-linux-gnu lib/i386-linux-gnu lib32; do
+    mkdir -p "$prefix/$folder/varnik_dio"
+  done
+  mkdir -p "$prefix/bin"
   cp "$DIO_SIM" "$prefix/bin/dio-sim"
   if [ "$VARNIK_WORD_SIZE" = 64 ]; then
-    cp "$VARNIK_SIM_LIBRARY" "$prefix/lib/x86_64-linux-gnu/"
+    cp "$VARNIK_SIM_LIBRARY" "$prefix/lib/x86_64-linux-gnu/varnik_dio/"
   else
-    cp "$VARNIK_SIM_LIBRARY" "$prefix/lib/i386-linux-gnu/"
-    ln -s ../lib/i386-linux-gnu/libvarnik_dio_sim.so "$prefix/lib32/"
+    cp "$VARNIK_SIM_LIBRARY" "$prefix/lib/i386-linux-gnu/varnik_dio/"
+    ln -s ../../lib/i386-linux-gnu/varnik_dio/libvarnik_dio_sim.so "$prefix/lib32/varnik_dio/"
   fi
 }
 
@@ -466,10 +469,10 @@ install_layout() {
 add_other_word_size() {
   local prefix=$1
   if [ "$VARNIK_WORD_SIZE" = 64 ]; then
-    : >"$prefix/lib/i386-linux-gnu/libvarnik_dio_sim.so"
-    ln -s ../lib/i386-linux-gnu/libvarnik_dio_sim.so "$prefix/lib32/"
+    : >"$prefix/lib/i386-linux-gnu/varnik_dio/libvarnik_dio_sim.so"
+    ln -s ../../lib/i386-linux-gnu/varnik_dio/libvarnik_dio_sim.so "$prefix/lib32/varnik_dio/"
   else
-    : >"$prefix/lib/x86_64-linux-gnu/libvarnik_dio_sim.so"
+    : >"$prefix/lib/x86_64-linux-gnu/varnik_dio/libvarnik_dio_sim.so"
   fi
 }
 
@@ -479,7 +482,7 @@ add_other_word_size() {
   run run_prog "$prefix/bin/dio-sim" --board "$BOARD" run -- "$RUN_PROBE" 0
   status_is 0
   if [ "$VARNIK_WORD_SIZE" = 64 ]; then own_lib=lib/x86_64-linux-gnu; else own_lib=lib/i386-linux-gnu; fi
-  [ "${lines[4]}" = "preload=$prefix/$own_lib/libvarnik_dio_sim.so:$VARNIK_SIM_LIBRARY" ]
+  [ "${lines[4]}" = "preload=$prefix/$own_lib/varnik_dio/libvarnik_dio_sim.so:$VARNIK_SIM_LIBRARY" ]
   other=$(other_word_size)
   write_elf_header "$other" "$(x86_machine_of "$other")" "$BATS_TEST_TMPDIR/other"
   run run_prog "$prefix/bin/dio-sim" --board "$BOARD" run -- "$BATS_TEST_TMPDIR/other"
@@ -491,7 +494,7 @@ add_other_word_size() {
   # The loader found this word size's board through $LIB, ahead of the
   # test launcher's own preload.
   [[ "${lines[0]}" == "library=$prefix/lib"* ]]
-  [ "${lines[4]}" = "preload=$prefix/\$LIB/libvarnik_dio_sim.so:$VARNIK_SIM_LIBRARY" ]
+  [ "${lines[4]}" = "preload=$prefix/\$LIB/varnik_dio/libvarnik_dio_sim.so:$VARNIK_SIM_LIBRARY" ]
   [ "${lines[6]}" = "DI0 register byte 0x03" ]
 }
 

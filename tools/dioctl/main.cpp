@@ -33,7 +33,7 @@ int main(int argc, char **argv) {
           [](const std::string &path) {
             return path.empty() ? std::string("an empty path names no device") : std::string();
           },
-          "PATH"))
+          ""))  // no description: the help shows the type name alone
       ->capture_default_str();
   app.footer("Exit status: 0 done, 1 device error, 2 usage error, 124 timeout, 130 interrupted.");
   AddVersionFlag(app, vdio_version());

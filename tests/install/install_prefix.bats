@@ -1,0 +1,106 @@
+#!/usr/bin/env bats
+# `cmake --install` into a prefix of the test's own, then programs built
+# against that prefix as users build them (pkg-config for C, find_package
+# for C++), run on the simulated board with no LD_LIBRARY_PATH. The prefix
+# is moved after the install, so everything must find itself from where
+# it is.
+#
+# ctest passes, besides tool_helpers.bash's variables: VARNIK_BUILD_DIR,
+# PROJECT_SOURCE_DIR, VARNIK_VERSION, VARNIK_LIBDIR (lib or
+# lib/<multiarch>, as the build installs), VARNIK_MULTIARCH, VARNIK_CC and
+# VARNIK_CFLAGS (the build's C compiler), VARNIK_TOOLCHAIN (its toolchain
+# file, if any).
+
+load ../common/tool_helpers
+
+setup_file() {
+  local staged="$BATS_FILE_TMPDIR/staged"
+  cmake --install "$VARNIK_BUILD_DIR" --prefix "$staged" >/dev/null
+  mv "$staged" "$BATS_FILE_TMPDIR/prefix"
+}
+
+setup() {
+  setup_boards
+  PREFIX="$BATS_FILE_TMPDIR/prefix"
+  LIBDIR="$PREFIX/$VARNIK_LIBDIR"
+  unset LD_LIBRARY_PATH
+}
+
+# Runs an installed program on $BOARD through the installed dio-sim, with
+# the build's own preload (on a throwaway board) under it as in every test.
+run_on_board() {
+  run run_prog "$PREFIX/bin/dio-sim" --board "$BOARD" run -- "$@"
+}
+
+@test "the prefix holds each file in its GNU place, and nothing internal" {
+  local file
+  for file in \
+      "$VARNIK_LIBDIR/libvarnik_dio.so.1" "$VARNIK_LIBDIR/libvarnik_dio.so" \
+      "$VARNIK_LIBDIR/libvarnik_dio_board.so.1" "$VARNIK_LIBDIR/libvarnik_dio_board.so" \
+      "$VARNIK_LIBDIR/pkgconfig/varnik_dio.pc" "$VARNIK_LIBDIR/pkgconfig/varnik_dio_board.pc" \
+      "$VARNIK_LIBDIR/cmake/varnik_dio/varnik_dioConfig.cmake" \
+      "$VARNIK_LIBDIR/cmake/varnik_dio/varnik_dioConfigVersion.cmake" \
+      "lib/$VARNIK_MULTIARCH/varnik_dio/libvarnik_dio_sim.so" \
+      bin/dioctl bin/dio-sim libexec/varnik_dio/Sample \
+      share/man/man1/dioctl.1.gz share/man/man1/dio-sim.1.gz share/man/man1/Sample.1.gz \
+      share/man/man3/varnik_dio.3.gz share/man/man3/varnik_dio_board.3.gz \
+      share/doc/varnik_dio/LICENSE; do
+    [ -e "$PREFIX/$file" ] || { echo "missing: $file"; false; }
+  done
+  [ "$(readlink "$LIBDIR/libvarnik_dio.so.1")" = libvarnik_dio.so.1.0.0 ]
+  [ "$(readlink "$LIBDIR/libvarnik_dio_board.so")" = libvarnik_dio_board.so.1 ]
+  # The public headers and the simulated board's, none of the internal ones.
+  run ls "$PREFIX/include"
+  output_is "$(printf '%s\n' varnik_dio.h varnik_dio_board.h varnik_dio_board_version.h varnik_dio_sim.h)"
+  [ ! -e "$PREFIX/bin/Sample" ]
+}
+
+@test "the pkg-config files and the CMake package name no folder of the build machine" {
+  run grep -rlF -e "$PROJECT_SOURCE_DIR" -e "$VARNIK_BUILD_DIR" -e "$BATS_FILE_TMPDIR" \
+    "$LIBDIR/pkgconfig" "$LIBDIR/cmake"
+  [ "$status" -eq 1 ] || { echo "absolute paths in: $output"; false; }
+  PKG_CONFIG_PATH="$LIBDIR/pkgconfig" run pkg-config --modversion varnik_dio varnik_dio_board
+  output_is "$(printf '%s\n' "$VARNIK_VERSION" "$VARNIK_VERSION")"
+}
+
+@test "a C program built through pkg-config runs on the simulated board" {
+  local flags program="$BATS_TEST_TMPDIR/consumer"
+  flags=$(PKG_CONFIG_PATH="$LIBDIR/pkgconfig" pkg-config --cflags --libs varnik_dio_board varnik_dio)
+  # A prefix outside the loader's folders: the program carries its libdir,
+  # as the README shows.
+  # shellcheck disable=SC2086
+  $VARNIK_CC $VARNIK_CFLAGS -std=c99 -pedantic -Wall -Wextra -Werror \
+    -o "$program" "$BATS_TEST_DIRNAME/consumer/consumer.c" $flags -Wl,-rpath,"$LIBDIR" -ldl
+  run_on_board "$program"
+  status_is 0
+  output_is "C: board API $VARNIK_VERSION, outputs 0x08, LEDs 2"
+}
+
+@test "a C++ program built through find_package with both imported targets runs on the board" {
+  local build="$BATS_TEST_TMPDIR/build" toolchain=()
+  [ -n "${VARNIK_TOOLCHAIN:-}" ] && toolchain=(--toolchain "$VARNIK_TOOLCHAIN")
+  cmake -S "$BATS_TEST_DIRNAME/consumer" -B "$build" "${toolchain[@]}" \
+    -DCMAKE_PREFIX_PATH="$PREFIX" >/dev/null
+  cmake --build "$build" >/dev/null
+  run_on_board "$build/consumer"
+  status_is 0
+  output_is "C++: board API $VARNIK_VERSION (header $VARNIK_VERSION), outputs 0x08, LEDs 2"
+
+  # The version file: the next major version is not this one.
+  run cmake -S "$BATS_TEST_DIRNAME/consumer" -B "$BATS_TEST_TMPDIR/build2" "${toolchain[@]}" \
+    -DCMAKE_PREFIX_PATH="$PREFIX" -DVARNIK_DIO_VERSION=$(( ${VARNIK_VERSION%%.*} + 1 ))
+  [ "$status" -ne 0 ]
+  [[ "$output" == *"compatible with requested version"*"version: $VARNIK_VERSION"* ]]
+}
+
+@test "the installed dioctl, dio-sim and Sample run from the prefix" {
+  run run_prog "$PREFIX/bin/dioctl" --version
+  status_is 0
+  output_is "dioctl $VARNIK_VERSION"
+  run_on_board "$PREFIX/bin/dioctl" set DO5=1
+  status_is 0
+  run run_prog "$PREFIX/bin/dioctl" --device "$BOARD" get DO
+  output_is "DO=0x20"
+  run run_prog_bounded 3 "$PREFIX/bin/dio-sim" --board "$BOARD" run -- "$PREFIX/libexec/varnik_dio/Sample"
+  [[ "${lines[0]}" == "LED Read: "* ]] || { echo "$output"; false; }
+}
