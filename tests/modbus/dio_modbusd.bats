@@ -14,8 +14,11 @@ LED_REGISTERS=($((0xFDAF04A8)) $((0xFDAF04B0)) $((0xFDAF04B8)))
 
 # Starts the gateway on $BOARD with the arguments given; $PORT is the port
 # it bound, read from its start-up line; its log is $GATEWAY_LOG.
+# A log file of its own each time: the shell may read the file before the
+# new gateway's redirection has emptied it.
 start_gateway() {
-  GATEWAY_LOG="$BATS_TEST_TMPDIR/gateway.log"
+  GATEWAY_STARTS=$((${GATEWAY_STARTS:-0} + 1))
+  GATEWAY_LOG="$BATS_TEST_TMPDIR/gateway-$GATEWAY_STARTS.log"
   spawn_prog "$GATEWAY_LOG" "$DIO_MODBUSD" --device "$BOARD" --listen 127.0.0.1:0 "$@"
   local i
   for ((i = 0; i < 300; i++)); do

@@ -67,8 +67,11 @@ void MakeBoardFile(const std::string &path) {
   close(fd);
 }
 
+// Each gateway of a test logs to a file of its own: under qemu-user the
+// spawned child may truncate its log only after posix_spawn returned, so a
+// shared file could still show the last gateway's start-up line.
 GatewayProcess::GatewayProcess(const std::string &dir, const std::vector<std::string> &args)
-    : log_path_(dir + "/gateway.log") {
+    : log_path_(dir + "/gateway-" + std::to_string(++started_) + ".log") {
   std::vector<std::string> argv_strings;
   if (Emulated()) argv_strings.push_back(kLauncher);
   argv_strings.push_back(DIO_MODBUSD_PROGRAM);

@@ -48,6 +48,7 @@ class GatewayProcess {
   bool Running();
 
  private:
+  static inline int started_ = 0;
   std::string log_path_;
   pid_t pid_ = -1;
   bool exited_ = false;
