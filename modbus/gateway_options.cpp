@@ -30,10 +30,12 @@ void AddGatewayOptions(CLI::App &app, OptionWords &words) {
   app.add_option("--device", words.device, "The memory device, or a simulated board's board file")
       ->type_name("PATH")
       ->check(NotEmpty("device"))
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)  // as dioctl: the last one wins
       ->capture_default_str();
   app.add_option("--listen", words.listen,
                  "Address and port to listen on; port 0 lets the kernel choose")
       ->type_name("ADDRESS:PORT")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
       ->capture_default_str();
   app.add_option("--unit-id", words.unit_id, "Unit id answered besides 255")
       ->type_name("N")

@@ -112,6 +112,9 @@ driven_registers() {
 }
 
 @test "--check: the warnings, status 0, neither port nor device touched" {
+  # The last --listen wins, as the last --device does.
+  run -0 run_prog "$DIO_MODBUSD" --check --listen 0.0.0.0:502 --listen 127.0.0.1:502
+  output_is ""
   run -0 run_prog "$DIO_MODBUSD" --check --device /nonexistent/board --listen 0.0.0.0:502
   [ "${#lines[@]}" -eq 1 ]
   [[ "$output" == "dio-modbusd: warning: listening on 0.0.0.0:502 beyond loopback with no --allow"* ]]
