@@ -70,20 +70,6 @@ driven_registers() {
   [ "$(mb_values 0 8 3)" = "1 0 1" ]
 }
 
-@test "mbpoll: exceptions reach the client as its errors, nothing written" {
-  start_gateway
-  before=$(board_digest)
-  run -1 mb 4 3 1
-  [[ "$output" == *"Illegal data address"* ]]
-  run -1 mb_write 4 1 8
-  [[ "$output" == *"Illegal data value"* ]]
-  run -1 mb 0 10 1 1
-  [[ "$output" == *"Illegal data address"* ]]
-  run -1 mbpoll -m tcp -p "$PORT" -a 7 -0 -1 -o 5 -t 4 -r 0 127.0.0.1
-  [[ "$output" == *"Target device failed to respond"* ]]
-  [ "$(board_digest)" = "$before" ]
-}
-
 @test "counters: rising edges of each input flipped with dio-sim, wrapping reset by mask" {
   start_gateway --poll-interval 5ms
   for _ in 1 2 3; do
@@ -169,15 +155,4 @@ driven_registers() {
   mb 3 12 1 >/dev/null || true
   grep -Eq '^request 127\.0\.0\.1:[0-9]+ transaction [0-9]+ unit 1 function 0x04: ok$' "$GATEWAY_LOG"
   grep -Eq '^request 127\.0\.0\.1:[0-9]+ transaction [0-9]+ unit 1 function 0x04: exception 0x02$' "$GATEWAY_LOG"
-}
-
-@test "--help and --version" {
-  run -0 run_prog "$DIO_MODBUSD" --version
-  output_is "dio-modbusd ${VARNIK_VERSION:?}"
-  run -0 run_prog "$DIO_MODBUSD" --help
-  for option in --device --listen --unit-id --check --allow --read-only --max-clients \
-      --idle-timeout --watchdog --safe-outputs --power-on-outputs --poll-interval --debounce; do
-    [[ "$output" == *"$option"* ]] || { echo "$option missing from --help" >&2; return 1; }
-  done
-  [[ "$output" != *benchmark* ]]
 }
