@@ -53,6 +53,8 @@ run_on_board() {
   run ls "$PREFIX/include"
   output_is "$(printf '%s\n' varnik_dio.h varnik_dio_board.h varnik_dio_board_version.h varnik_dio_sim.h)"
   [ ! -e "$PREFIX/bin/Sample" ]
+  # The packages' copyright files and changelogs are theirs alone.
+  [ "$(ls "$PREFIX/share/doc")" = varnik_dio ]
 }
 
 @test "the pkg-config files and the CMake package name no folder of the build machine" {
