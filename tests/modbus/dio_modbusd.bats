@@ -19,6 +19,7 @@ LED_REGISTERS=($((0xFDAF04A8)) $((0xFDAF04B0)) $((0xFDAF04B8)))
 start_gateway() {
   GATEWAY_STARTS=$((${GATEWAY_STARTS:-0} + 1))
   GATEWAY_LOG="$BATS_TEST_TMPDIR/gateway-$GATEWAY_STARTS.log"
+  : >"$GATEWAY_LOG"  # there before the gateway's own redirection makes it
   spawn_prog "$GATEWAY_LOG" "$DIO_MODBUSD" --device "$BOARD" --listen 127.0.0.1:0 "$@"
   local i
   for ((i = 0; i < 300; i++)); do
