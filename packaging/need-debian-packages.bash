@@ -8,7 +8,7 @@
 # not root. VARNIK_NO_INSTALL=1 makes it stop with the list instead.
 
 # What building varnik_dio needs, tests aside.
-VARNIK_BUILD_PACKAGES=(cmake make g++ pkg-config libcli11-dev nlohmann-json3-dev)
+VARNIK_BUILD_PACKAGES=(cmake make g++ pkg-config libcli11-dev nlohmann-json3-dev libmodbus-dev)
 
 debian_package_installed() {
   [ "$(dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null)" = installed ]

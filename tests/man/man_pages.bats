@@ -10,7 +10,7 @@ load ../common/tool_helpers
 
 setup() {
   IFS=':' read -r -a PAGES <<<"$VARNIK_MAN_PAGES"
-  [ "${#PAGES[@]}" -eq 5 ]
+  [ "${#PAGES[@]}" -eq 6 ]
 }
 
 page_named() {
@@ -81,4 +81,12 @@ exported_names() {
     done
   done
   [ "${#missing[@]}" -eq 0 ] || { echo "not described: ${missing[*]}"; false; }
+}
+
+@test "dio-modbusd(8) describes every option of the program's --help" {
+  local option text
+  text=$(rendered "$(page_named dio-modbusd.8)" | sed -n '/^OPTIONS$/,/^[A-Z]/p')
+  for option in $(run_prog "$DIO_MODBUSD" --help | grep -o -- '^ *--[a-z-]*' | grep -v -- '--help\|--version'); do
+    grep -Eq "^ {7}$option( |\$)" <<<"$text" || { echo "dio-modbusd.8 has no entry for $option"; false; }
+  done
 }

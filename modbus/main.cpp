@@ -1,0 +1,75 @@
+// dio-modbusd: the board's lines over Modbus TCP, with a communication
+// watchdog. Reads the options, opens the board, listens, serves until
+// SIGTERM or SIGINT.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <memory>
+
+#include "command_line.h"
+#include "device_errors.h"
+#include "gateway_options.h"
+#include "line_io.h"
+#include "listener.h"
+#include "server.h"
+#include "stop_signal.h"
+#include "tool_messages.h"
+#include "varnik_dio_board.h"
+
+namespace {
+
+using namespace dio_modbusd;
+using namespace varnik::tools;
+
+std::unique_ptr<LineIo> OpenLines(const GatewayOptions &options) {
+  if (options.memory_lines) return MakeMemoryLines();
+  return OpenBoardLines(options.device);
+}
+
+int Serve(const GatewayOptions &options) {
+  const std::unique_ptr<LineIo> lines = OpenLines(options);
+  if (options.power_on_outputs) lines->WriteOutputs(0xFF, *options.power_on_outputs);
+  const int stop_fd = InstallStopSignals();
+  if (stop_fd < 0) {
+    PrintError(std::string("cannot set up the stop signals: ") + std::strerror(errno));
+    return kExitDeviceError;
+  }
+  SocketAddress bound;
+  const int listen_fd = OpenListener(options.listen, &bound);
+  std::fprintf(stderr, "listening on %s\n", FormatAddress(bound.get()).c_str());
+  Server(options.server, *lines, listen_fd, stop_fd).Run();
+  close(listen_fd);
+  return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  SetProgramName("dio-modbusd");
+  CLI::App app("The board's digital inputs, outputs and LEDs over Modbus TCP.", "dio-modbusd");
+  OptionWords words;
+  AddGatewayOptions(app, words);
+  AddVersionFlag(app, vdio_version());
+  app.footer("Durations as 500ms, 1.5s, 2m; masks as 0xa5. Exit status: 0 stopped by SIGTERM or "
+             "SIGINT (or --check passed), 1 device or network error, 2 usage error.");
+  if (const auto ended = ParseCommandLine(app, argc, argv)) return *ended;
+  try {
+    const GatewayOptions options = Convert(words);
+    for (const std::string &warning : Warnings(options, words)) PrintError(warning);
+    if (options.check) return kExitOk;
+    return Serve(options);
+  } catch (const UsageError &e) {
+    return ReportUsageError(std::string(e.what()) + "; see " + ProgramName() + " --help");
+  } catch (const DeviceError &e) {
+    return ReportDeviceError(e);
+  } catch (const ListenError &e) {
+    PrintError(e.what());
+    return kExitDeviceError;
+  } catch (const std::exception &e) {
+    PrintError(e.what());
+    return kExitDeviceError;
+  }
+}

@@ -1,0 +1,259 @@
+#include "register_map.h"
+
+#include <modbus.h>
+
+namespace dio_modbusd {
+
+namespace {
+
+constexpr unsigned kCoils = 11;  // DO0..DO7, LED1..LED3
+constexpr unsigned kFirstLedCoil = 8;
+constexpr unsigned kDiscreteInputs = 8;
+constexpr unsigned kInputRegisters = 12;
+constexpr unsigned kHoldingRegisters = 3;
+
+enum InputRegisterAddress : unsigned {
+  kInputsMask = 0,
+  kOutputsMaskReadOnly = 1,
+  kLedsMaskReadOnly = 2,
+  kFirstCounter = 3,
+  kWatchdogState = 11,
+};
+enum HoldingRegisterAddress : unsigned { kOutputsMask = 0, kLedsMask = 1, kCounterReset = 2 };
+
+constexpr uint16_t kCoilOn = 0xFF00;
+constexpr uint16_t kCoilOff = 0x0000;
+
+// The largest value each holding register takes: the bits of its group.
+constexpr uint16_t kHoldingRegisterMax[kHoldingRegisters] = {0xFF, 0x07, 0xFF};
+
+uint16_t Word(const uint8_t *bytes) { return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]); }
+
+void AppendWord(std::vector<uint8_t> &pdu, uint16_t value) {
+  pdu.push_back(static_cast<uint8_t>(value >> 8));
+  pdu.push_back(static_cast<uint8_t>(value & 0xFF));
+}
+
+Answer Exception(uint8_t function, uint8_t code) {
+  Answer answer;
+  answer.pdu = ExceptionPdu(function, code);
+  answer.exception = true;
+  return answer;
+}
+
+bool InRange(unsigned start, unsigned count, unsigned size) { return start + count <= size; }
+
+bool IsWrite(uint8_t function) {
+  return function == MODBUS_FC_WRITE_SINGLE_COIL || function == MODBUS_FC_WRITE_MULTIPLE_COILS ||
+         function == MODBUS_FC_WRITE_SINGLE_REGISTER ||
+         function == MODBUS_FC_WRITE_MULTIPLE_REGISTERS ||
+         function == MODBUS_FC_MASK_WRITE_REGISTER ||
+         function == MODBUS_FC_WRITE_AND_READ_REGISTERS;
+}
+
+}  // namespace
+
+std::vector<uint8_t> ExceptionPdu(uint8_t function, uint8_t code) {
+  return {static_cast<uint8_t>(function | 0x80), code};
+}
+
+// What one write request changes, gathered before any of it is applied.
+struct RegisterMap::Writes {
+  uint8_t output_mask = 0, output_values = 0;
+  uint8_t led_mask = 0, led_values = 0;
+  uint8_t counter_reset = 0;
+
+  void Coil(unsigned address, bool on) {
+    if (address < kFirstLedCoil) {
+      Set(output_mask, output_values, address, on);
+    } else {
+      Set(led_mask, led_values, address - kFirstLedCoil, on);
+    }
+  }
+  void HoldingRegister(unsigned address, uint16_t value) {
+    const auto byte = static_cast<uint8_t>(value);
+    if (address == kOutputsMask) {
+      output_mask = 0xFF;
+      output_values = byte;
+    } else if (address == kLedsMask) {
+      led_mask = 0x07;
+      led_values = byte;
+    } else {
+      counter_reset |= byte;
+    }
+  }
+
+ private:
+  static void Set(uint8_t &mask, uint8_t &values, unsigned bit, bool on) {
+    mask |= static_cast<uint8_t>(1u << bit);
+    if (on) {
+      values |= static_cast<uint8_t>(1u << bit);
+    } else {
+      values &= static_cast<uint8_t>(~(1u << bit));
+    }
+  }
+};
+
+Answer RegisterMap::Handle(const uint8_t *pdu, size_t length) {
+  if (length == 0) return Exception(0, MODBUS_EXCEPTION_ILLEGAL_FUNCTION);
+  const uint8_t function = pdu[0];
+  if (read_only_ && IsWrite(function)) return Exception(function, MODBUS_EXCEPTION_ILLEGAL_FUNCTION);
+  switch (function) {
+    case MODBUS_FC_READ_COILS:
+    case MODBUS_FC_READ_DISCRETE_INPUTS:
+      return ReadBits(function, pdu, length);
+    case MODBUS_FC_READ_HOLDING_REGISTERS:
+    case MODBUS_FC_READ_INPUT_REGISTERS:
+      return ReadRegisters(function, pdu, length);
+    case MODBUS_FC_WRITE_SINGLE_COIL:
+      return WriteSingleCoil(pdu, length);
+    case MODBUS_FC_WRITE_MULTIPLE_COILS:
+      return WriteMultipleCoils(pdu, length);
+    case MODBUS_FC_WRITE_SINGLE_REGISTER:
+      return WriteSingleRegister(pdu, length);
+    case MODBUS_FC_WRITE_MULTIPLE_REGISTERS:
+      return WriteMultipleRegisters(pdu, length);
+    default:
+      return Exception(function, MODBUS_EXCEPTION_ILLEGAL_FUNCTION);
+  }
+}
+
+// Checks in the order Modbus servers answer them: the request's form and
+// quantity (0x03), then the addresses (0x02).
+Answer RegisterMap::ReadBits(uint8_t function, const uint8_t *pdu, size_t length) {
+  if (length != 5) return Exception(function, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
+  const unsigned start = Word(pdu + 1), count = Word(pdu + 3);
+  if (count < 1 || count > MODBUS_MAX_READ_BITS)
+    return Exception(function, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
+  const bool coils = function == MODBUS_FC_READ_COILS;
+  if (!InRange(start, count, coils ? kCoils : kDiscreteInputs))
+    return Exception(function, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
+  const vdio_state state = lines_.Read();
+  Answer answer;
+  answer.pdu = {function, static_cast<uint8_t>((count + 7) / 8)};
+  answer.pdu.resize(2 + answer.pdu[1], 0);
+  for (unsigned i = 0; i < count; ++i) {
+    const unsigned address = start + i;
+    const bool on = coils ? Coil(state, address) : ((state.inputs >> address) & 1) != 0;
+    if (on) answer.pdu[2 + i / 8] |= static_cast<uint8_t>(1u << (i % 8));
+  }
+  return answer;
+}
+
+Answer RegisterMap::ReadRegisters(uint8_t function, const uint8_t *pdu, size_t length) {
+  if (length != 5) return Exception(function, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
+  const unsigned start = Word(pdu + 1), count = Word(pdu + 3);
+  if (count < 1 || count > MODBUS_MAX_READ_REGISTERS)
+    return Exception(function, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
+  const bool holding = function == MODBUS_FC_READ_HOLDING_REGISTERS;
+  if (!InRange(start, count, holding ? kHoldingRegisters : kInputRegisters))
+    return Exception(function, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
+  const vdio_state state = lines_.Read();
+  Answer answer;
+  answer.pdu = {function, static_cast<uint8_t>(2 * count)};
+  for (unsigned address = start; address < start + count; ++address)
+    AppendWord(answer.pdu,
+               holding ? HoldingRegister(state, address) : InputRegister(state, address));
+  return answer;
+}
+
+Answer RegisterMap::WriteSingleCoil(const uint8_t *pdu, size_t length) {
+  const uint8_t function = MODBUS_FC_WRITE_SINGLE_COIL;
+  if (length != 5) return Exception(function, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
+  const unsigned address = Word(pdu + 1), value = Word(pdu + 3);
+  if (value != kCoilOn && value != kCoilOff)
+    return Exception(function, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
+  if (address >= kCoils) return Exception(function, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
+  Writes writes;
+  writes.Coil(address, value == kCoilOn);
+  return Apply(writes, std::vector<uint8_t>(pdu, pdu + 5));
+}
+
+Answer RegisterMap::WriteMultipleCoils(const uint8_t *pdu, size_t length) {
+  const uint8_t function = MODBUS_FC_WRITE_MULTIPLE_COILS;
+  if (length < 6) return Exception(function, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
+  const unsigned start = Word(pdu + 1), count = Word(pdu + 3), bytes = pdu[5];
+  if (count < 1 || count > MODBUS_MAX_WRITE_BITS || bytes != (count + 7) / 8 ||
+      length != 6 + bytes)
+    return Exception(function, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
+  if (!InRange(start, count, kCoils))
+    return Exception(function, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
+  Writes writes;
+  for (unsigned i = 0; i < count; ++i) writes.Coil(start + i, (pdu[6 + i / 8] >> (i % 8)) & 1);
+  return Apply(writes, std::vector<uint8_t>(pdu, pdu + 5));
+}
+
+Answer RegisterMap::WriteSingleRegister(const uint8_t *pdu, size_t length) {
+  const uint8_t function = MODBUS_FC_WRITE_SINGLE_REGISTER;
+  if (length != 5) return Exception(function, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
+  const unsigned address = Word(pdu + 1);
+  const uint16_t value = Word(pdu + 3);
+  if (address >= kHoldingRegisters)
+    return Exception(function, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
+  if (value > kHoldingRegisterMax[address])
+    return Exception(function, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
+  Writes writes;
+  writes.HoldingRegister(address, value);
+  return Apply(writes, std::vector<uint8_t>(pdu, pdu + 5));
+}
+
+Answer RegisterMap::WriteMultipleRegisters(const uint8_t *pdu, size_t length) {
+  const uint8_t function = MODBUS_FC_WRITE_MULTIPLE_REGISTERS;
+  if (length < 6) return Exception(function, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
+  const unsigned start = Word(pdu + 1), count = Word(pdu + 3), bytes = pdu[5];
+  if (count < 1 || count > MODBUS_MAX_WRITE_REGISTERS || bytes != 2 * count ||
+      length != 6 + bytes)
+    return Exception(function, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
+  if (!InRange(start, count, kHoldingRegisters))
+    return Exception(function, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
+  Writes writes;
+  for (unsigned i = 0; i < count; ++i) {
+    const uint16_t value = Word(pdu + 6 + 2 * i);
+    if (value > kHoldingRegisterMax[start + i])
+      return Exception(function, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
+    writes.HoldingRegister(start + i, value);
+  }
+  return Apply(writes, std::vector<uint8_t>(pdu, pdu + 5));
+}
+
+Answer RegisterMap::Apply(const Writes &writes, std::vector<uint8_t> echo) {
+  Answer answer;
+  answer.pdu = std::move(echo);
+  answer.wrote = true;
+  if (writes.output_mask != 0) {
+    watchdog_.Clear();  // the controller drives the outputs again
+    lines_.WriteOutputs(writes.output_mask, writes.output_values);
+    answer.wrote_outputs = true;
+  }
+  if (writes.led_mask != 0) lines_.WriteLeds(writes.led_mask, writes.led_values);
+  counters_.Reset(writes.counter_reset);
+  return answer;
+}
+
+bool RegisterMap::Coil(const vdio_state &state, unsigned address) const {
+  if (address < kFirstLedCoil) return (state.outputs >> address) & 1;
+  return (state.leds >> (address - kFirstLedCoil)) & 1;
+}
+
+uint16_t RegisterMap::InputRegister(const vdio_state &state, unsigned address) const {
+  switch (address) {
+    case kInputsMask:
+      return state.inputs;
+    case kOutputsMaskReadOnly:
+      return state.outputs;
+    case kLedsMaskReadOnly:
+      return state.leds;
+    case kWatchdogState:
+      return watchdog_.tripped() ? 1 : 0;
+    default:
+      return counters_.Count(static_cast<int>(address - kFirstCounter));
+  }
+}
+
+uint16_t RegisterMap::HoldingRegister(const vdio_state &state, unsigned address) const {
+  if (address == kOutputsMask) return state.outputs;
+  if (address == kLedsMask) return state.leds;
+  return 0;  // the counter reset register reads as 0
+}
+
+}  // namespace dio_modbusd

@@ -1,0 +1,67 @@
+// The gateway's Modbus data model: one request PDU (function code first) in,
+// its reply PDU out, on the board's lines.
+//
+//   coils              0..7 DO0..DO7, 8..10 LED1..LED3        read 0x01, write 0x05 0x0F
+//   discrete inputs    0..7 DI0..DI7                          read 0x02
+//   input registers    0 inputs, 1 outputs, 2 LEDs (masks),   read 0x04
+//                      3..10 rising edges of DI0..DI7,
+//                      11 watchdog (0 normal, 1 tripped)
+//   holding registers  0 outputs, 1 LEDs (masks),             read 0x03, write 0x06 0x10
+//                      2 counter reset (reads 0)
+//
+// A write of several coils or registers is checked whole before anything is
+// written: with one bad value, nothing changes.
+#ifndef DIO_MODBUSD_REGISTER_MAP_H
+#define DIO_MODBUSD_REGISTER_MAP_H
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "input_counters.h"
+#include "line_io.h"
+#include "watchdog.h"
+
+namespace dio_modbusd {
+
+struct Answer {
+  std::vector<uint8_t> pdu;  // the reply: function code first
+  bool exception = false;    // pdu is an exception reply
+  bool wrote = false;        // lines, LEDs or counters were written
+  bool wrote_outputs = false;
+};
+
+class RegisterMap {
+ public:
+  RegisterMap(LineIo &lines, InputCounters &counters, Watchdog &watchdog, bool read_only)
+      : lines_(lines), counters_(counters), watchdog_(watchdog), read_only_(read_only) {}
+
+  Answer Handle(const uint8_t *pdu, size_t length);
+
+ private:
+  Answer ReadBits(uint8_t function, const uint8_t *pdu, size_t length);
+  Answer ReadRegisters(uint8_t function, const uint8_t *pdu, size_t length);
+  Answer WriteSingleCoil(const uint8_t *pdu, size_t length);
+  Answer WriteMultipleCoils(const uint8_t *pdu, size_t length);
+  Answer WriteSingleRegister(const uint8_t *pdu, size_t length);
+  Answer WriteMultipleRegisters(const uint8_t *pdu, size_t length);
+
+  bool Coil(const vdio_state &state, unsigned address) const;
+  uint16_t InputRegister(const vdio_state &state, unsigned address) const;
+  uint16_t HoldingRegister(const vdio_state &state, unsigned address) const;
+
+  struct Writes;
+  Answer Apply(const Writes &writes, std::vector<uint8_t> echo);
+
+  LineIo &lines_;
+  InputCounters &counters_;
+  Watchdog &watchdog_;
+  bool read_only_;
+};
+
+// The reply to an unanswerable request: function | 0x80, then the code.
+std::vector<uint8_t> ExceptionPdu(uint8_t function, uint8_t code);
+
+}  // namespace dio_modbusd
+
+#endif

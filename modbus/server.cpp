@@ -1,0 +1,232 @@
+#include "server.h"
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <modbus.h>
+
+#include "argument_parsing.h"
+#include "socket_address.h"
+#include "stop_signal.h"
+
+namespace dio_modbusd {
+
+namespace {
+
+constexpr uint8_t kAnyUnit = 255;
+constexpr int kAcceptsPerRound = 64;
+// After the process or the system ran out of descriptors, the listening
+// socket stays readable: wait before trying again rather than spin.
+constexpr std::chrono::milliseconds kAcceptPause{100};
+// The kernel's share of a client's unread replies stays small, so that what
+// the client leaves unread piles up where the gateway counts it.
+constexpr int kSocketSendBuffer = 16 * 1024;
+
+// One line for the journal.
+void Log(const std::string &line) { std::fprintf(stderr, "%s\n", line.c_str()); }
+
+std::string Hex(unsigned value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02x", value);
+  return text;
+}
+
+void TuneClientSocket(int fd) {
+  const int on = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // replies are small and awaited
+  setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSocketSendBuffer, sizeof kSocketSendBuffer);
+}
+
+}  // namespace
+
+Server::Server(const ServerSettings &settings, LineIo &lines, int listen_fd, int stop_fd)
+    : settings_(settings),
+      lines_(lines),
+      listen_fd_(listen_fd),
+      stop_fd_(stop_fd),
+      counters_(settings.debounce, lines.ReadInputs(), Clock::now()),
+      watchdog_(settings.watchdog, Clock::now()),
+      map_(lines, counters_, watchdog_, settings.read_only),
+      next_poll_(Clock::now() + settings.poll_interval) {}
+
+void Server::Run() {
+  std::vector<pollfd> fds;
+  for (;;) {
+    fds.clear();
+    fds.push_back({stop_fd_, POLLIN, 0});
+    const TimePoint before = Clock::now();
+    fds.push_back({before >= accept_paused_until_ ? listen_fd_ : -1, POLLIN, 0});
+    for (const auto &client : clients_)
+      fds.push_back({client->fd(), static_cast<short>(POLLIN | (client->unsent() ? POLLOUT : 0)), 0});
+    if (poll(fds.data(), fds.size(), PollTimeoutMs(before)) < 0 && errno != EINTR) {
+      Log(std::string("poll failed: ") + std::strerror(errno));
+      break;
+    }
+    const TimePoint now = Clock::now();
+    if (fds[0].revents != 0) break;
+    CheckWatchdog(now);  // before the requests that came after its deadline feed it
+    // Back to front, so that a disconnect leaves the indices before it alone;
+    // clients accepted this round are served from the next one.
+    for (size_t i = clients_.size(); i-- > 0;) {
+      const short events = fds[2 + i].revents;
+      if (events == 0) continue;
+      if (const auto reason = Serve(*clients_[i], events, now)) Disconnect(i, *reason);
+    }
+    if (fds[1].revents != 0) AcceptClients(now);
+    if (now >= next_poll_) PollBoard(now);
+    CloseIdleClients(now);
+  }
+  Stop();
+}
+
+void Server::AcceptClients(TimePoint now) {
+  for (int round = 0; round < kAcceptsPerRound; ++round) {
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    const int fd = accept4(listen_fd_, reinterpret_cast<sockaddr *>(&peer), &length,
+                           SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        Log(std::string("cannot accept a connection: ") + std::strerror(errno));
+        accept_paused_until_ = now + kAcceptPause;
+      }
+      return;  // EAGAIN: no more waiting; a client gone before accept: nothing to do
+    }
+    const std::string name = FormatAddress(reinterpret_cast<const sockaddr *>(&peer));
+    if (!Allowed(settings_.allow, reinterpret_cast<const sockaddr *>(&peer))) {
+      Log("refused " + name + ": not in --allow");
+      close(fd);
+      continue;
+    }
+    if (clients_.size() >= settings_.max_clients) {
+      Log("refused " + name + ": --max-clients " + std::to_string(settings_.max_clients) +
+          " reached");
+      close(fd);
+      continue;
+    }
+    TuneClientSocket(fd);
+    clients_.push_back(std::make_unique<Connection>(fd, name, now));
+    Log("client " + name + " connected (" + std::to_string(clients_.size()) + " of " +
+        std::to_string(settings_.max_clients) + ")");
+  }
+}
+
+std::optional<std::string> Server::Serve(Connection &client, short events, TimePoint now) {
+  if (events & (POLLIN | POLLHUP | POLLERR)) {
+    switch (client.Receive(now)) {
+      case Connection::ReadResult::kClosed:
+        return "closed by the client";
+      case Connection::ReadResult::kFailed:
+        return std::string("receive failed: ") + std::strerror(client.last_error());
+      case Connection::ReadResult::kReceived:
+      case Connection::ReadResult::kNothing:
+        break;
+    }
+    MbapFrame frame;
+    std::string problem;
+    for (;;) {
+      const FrameStatus status = client.NextFrame(&frame, &problem);
+      if (status == FrameStatus::kIncomplete) break;
+      if (status == FrameStatus::kMalformed) return "malformed frame: " + problem;
+      AnswerFrame(client, frame, now);
+      client.Consume(frame);
+    }
+  }
+  if (!client.Flush()) return std::string("send failed: ") + std::strerror(client.last_error());
+  if (client.unsent() > Connection::kMaxUnsentReplies) return "left 64 KiB of replies unread";
+  return std::nullopt;
+}
+
+void Server::AnswerFrame(Connection &client, const MbapFrame &frame, TimePoint now) {
+  Answer answer;
+  if (frame.unit != settings_.unit_id && frame.unit != kAnyUnit) {
+    answer.pdu = ExceptionPdu(frame.pdu[0], MODBUS_EXCEPTION_GATEWAY_TARGET);
+    answer.exception = true;
+  } else {
+    const bool was_tripped = watchdog_.tripped();
+    answer = map_.Handle(frame.pdu, frame.pdu_length);
+    if (was_tripped && !watchdog_.tripped())
+      Log("watchdog cleared: " + client.peer() + " wrote the outputs");
+  }
+  if (!answer.exception) watchdog_.Feed(now);
+  client.Queue(ReplyFrame(frame, answer.pdu));
+  if (settings_.log_requests) LogRequest(client, frame, answer);
+}
+
+// "request 127.0.0.1:40000 transaction 7 unit 1 function 0x05: ok, outputs 0x01 leds 0x00"
+void Server::LogRequest(const Connection &client, const MbapFrame &frame,
+                        const Answer &answer) const {
+  std::string line = "request " + client.peer() + " transaction " +
+                     std::to_string(frame.transaction) + " unit " + std::to_string(frame.unit) +
+                     " function " + Hex(frame.pdu[0]) + ": ";
+  if (answer.exception) {
+    line += "exception " + Hex(answer.pdu[1]);
+  } else {
+    line += "ok";
+    if (answer.wrote) {
+      const vdio_state state = lines_.Read();
+      line += ", outputs " + Hex(state.outputs) + " leds " + Hex(state.leds);
+    }
+  }
+  Log(line);
+}
+
+void Server::PollBoard(TimePoint now) {
+  counters_.Update(lines_.ReadInputs(), now);
+  next_poll_ += settings_.poll_interval;
+  if (next_poll_ <= now) next_poll_ = now + settings_.poll_interval;  // late: no burst of polls
+}
+
+void Server::CheckWatchdog(TimePoint now) {
+  if (!watchdog_.TripIfStarved(now)) return;
+  lines_.WriteOutputs(0xFF, settings_.safe_outputs);
+  Log("watchdog tripped: no valid request for " +
+      varnik::tools::FormatDuration(*settings_.watchdog) + "; outputs set to " +
+      Hex(settings_.safe_outputs));
+}
+
+void Server::CloseIdleClients(TimePoint now) {
+  if (!settings_.idle_timeout) return;
+  for (size_t i = clients_.size(); i-- > 0;)
+    if (now - clients_[i]->last_received() >= *settings_.idle_timeout)
+      Disconnect(i, "silent for " + varnik::tools::FormatDuration(*settings_.idle_timeout) +
+                        " (--idle-timeout)");
+}
+
+void Server::Disconnect(size_t index, const std::string &reason) {
+  Log("client " + clients_[index]->peer() + " disconnected: " + reason);
+  clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+int Server::PollTimeoutMs(TimePoint now) const {
+  TimePoint wake = std::min(next_poll_, accept_paused_until_ > now ? accept_paused_until_ : next_poll_);
+  if (const auto deadline = watchdog_.Deadline()) wake = std::min(wake, *deadline);
+  if (settings_.idle_timeout)
+    for (const auto &client : clients_)
+      wake = std::min(wake, client->last_received() + *settings_.idle_timeout);
+  if (wake <= now) return 0;
+  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(wake - now);
+  return static_cast<int>(std::min<std::chrono::milliseconds::rep>(wait.count(), 60'000));
+}
+
+void Server::Stop() {
+  const std::string reason = std::string("server stopping on ") + StopSignalName();
+  while (!clients_.empty()) Disconnect(clients_.size() - 1, reason);
+  if (watchdog_.enabled()) {
+    lines_.WriteOutputs(0xFF, settings_.safe_outputs);
+    Log(std::string("stopped on ") + StopSignalName() + "; outputs set to their safe state " +
+        Hex(settings_.safe_outputs));
+  } else {
+    Log(std::string("stopped on ") + StopSignalName() + "; outputs left as they are");
+  }
+}
+
+}  // namespace dio_modbusd

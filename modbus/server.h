@@ -1,0 +1,73 @@
+// The gateway: one thread, one poll() over the listening socket, the stop
+// signal's pipe and every client, which also polls the board's inputs for
+// the counters and watches the watchdog. No client can hold up another: each
+// socket is non-blocking, frames are cut from each connection's own buffer,
+// and each client gets at most one receive per round.
+#ifndef DIO_MODBUSD_SERVER_H
+#define DIO_MODBUSD_SERVER_H
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "address_range.h"
+#include "clock.h"
+#include "connection.h"
+#include "input_counters.h"
+#include "line_io.h"
+#include "register_map.h"
+#include "watchdog.h"
+
+namespace dio_modbusd {
+
+struct ServerSettings {
+  uint8_t unit_id = 1;
+  bool read_only = false;
+  std::vector<AddressRange> allow;
+  unsigned max_clients = 16;
+  std::optional<Microseconds> idle_timeout;  // none: connections may stay silent
+  std::optional<Microseconds> watchdog;      // none: no watchdog
+  uint8_t safe_outputs = 0;
+  Microseconds poll_interval{10000};
+  Microseconds debounce{0};
+  bool log_requests = false;
+};
+
+class Server {
+ public:
+  Server(const ServerSettings &settings, LineIo &lines, int listen_fd, int stop_fd);
+
+  // Serves until stop_fd becomes readable, then closes every connection and,
+  // with a watchdog, puts the outputs into their safe state.
+  void Run();
+
+ private:
+  void AcceptClients(TimePoint now);
+  // Why the connection must close, or nothing.
+  std::optional<std::string> Serve(Connection &client, short events, TimePoint now);
+  void AnswerFrame(Connection &client, const MbapFrame &frame, TimePoint now);
+  void LogRequest(const Connection &client, const MbapFrame &frame, const Answer &answer) const;
+  void PollBoard(TimePoint now);
+  void CheckWatchdog(TimePoint now);
+  void CloseIdleClients(TimePoint now);
+  void Disconnect(size_t index, const std::string &reason);
+  int PollTimeoutMs(TimePoint now) const;
+  void Stop();
+
+  ServerSettings settings_;
+  LineIo &lines_;
+  int listen_fd_;
+  int stop_fd_;
+  InputCounters counters_;
+  Watchdog watchdog_;
+  RegisterMap map_;
+  TimePoint next_poll_;
+  TimePoint accept_paused_until_;
+  std::vector<std::unique_ptr<Connection>> clients_;
+};
+
+}  // namespace dio_modbusd
+
+#endif

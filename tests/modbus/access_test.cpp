@@ -1,0 +1,196 @@
+// Who may connect and what a client may do: --read-only, --allow,
+// --max-clients, --idle-timeout, and clients that misbehave, each costing
+// its own connection only.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "board_registers.h"
+#include "gateway_fixture.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A read of the input registers 0..11, framed by hand.
+std::vector<uint8_t> ReadInputRegistersFrame(uint16_t transaction) {
+  return {static_cast<uint8_t>(transaction >> 8), static_cast<uint8_t>(transaction), 0, 0, 0, 6, 1,
+          0x04, 0x00, 0x00, 0x00, 0x0c};
+}
+
+class AccessTest : public GatewayTest {};
+
+TEST_F(AccessTest, ReadOnlyRefusesEveryWriteWithException1AndWritesNothing) {
+  Start({"--read-only"});
+  auto client = Connect();
+  modbus_t *mb = client->get();
+  SetOutputsOnBoard(0x0f);
+  const std::vector<uint8_t> before = RegisterPages();
+  const uint8_t bits[2] = {1, 1};
+  const uint16_t registers[2] = {0xff, 0x07};
+  EXPECT_EQ(ExceptionOf(modbus_write_bit(mb, 0, 0)), 1);
+  EXPECT_EQ(ExceptionOf(modbus_write_bits(mb, 8, 2, bits)), 1);
+  EXPECT_EQ(ExceptionOf(modbus_write_register(mb, 0, 0xff)), 1);
+  EXPECT_EQ(ExceptionOf(modbus_write_registers(mb, 0, 2, registers)), 1);
+  EXPECT_EQ(ExceptionOf(modbus_write_register(mb, 2, 0xff)), 1) << "the counter reset too";
+  EXPECT_EQ(RegisterPages(), before);
+  uint16_t outputs = 0;
+  EXPECT_EQ(modbus_read_registers(mb, 0, 1, &outputs), 1);
+  EXPECT_EQ(outputs, 0x0f) << "reads are answered";
+}
+
+TEST_F(AccessTest, AllowClosesOtherAddressesWithoutAReply) {
+  Start({"--allow", "10.0.0.0/8", "--allow", "127.0.0.2/32"});
+  const int fd = ConnectRaw(gateway_->port());
+  ASSERT_GE(fd, 0);
+  SendAll(fd, ReadInputRegistersFrame(1));
+  EXPECT_EQ(AwaitResponse(fd, 5), PeerResponse::kClosed);
+  close(fd);
+  EXPECT_TRUE(gateway_->WaitForLog("refused 127.0.0.1:", 5)) << gateway_->Log();
+  EXPECT_TRUE(gateway_->LogLines("connected (").empty()) << gateway_->Log();
+}
+
+TEST_F(AccessTest, AllowAdmitsItsNetworks) {
+  Start({"--allow", "10.0.0.0/8", "--allow", "127.0.0.0/30"});
+  auto client = Connect();
+  EXPECT_EQ(modbus_write_bit(client->get(), 4, 1), 1);
+  EXPECT_EQ(OutputsOnBoard(), 0x10);
+}
+
+TEST_F(AccessTest, MaxClientsClosesFurtherConnectionsAtOnce) {
+  Start({"--max-clients", "2"});
+  auto first = Connect();
+  auto second = Connect();
+  uint16_t value = 0;
+  ASSERT_EQ(modbus_read_registers(first->get(), 0, 1, &value), 1);
+  ASSERT_EQ(modbus_read_registers(second->get(), 0, 1, &value), 1);
+  const int third = ConnectRaw(gateway_->port());
+  ASSERT_GE(third, 0);
+  SendAll(third, ReadInputRegistersFrame(1));
+  EXPECT_EQ(AwaitResponse(third, 5), PeerResponse::kClosed);
+  close(third);
+  EXPECT_TRUE(gateway_->WaitForLog(": --max-clients 2 reached", 5));
+  EXPECT_EQ(modbus_read_registers(first->get(), 0, 1, &value), 1) << "the first two stay served";
+  first.reset();
+  ASSERT_TRUE(gateway_->WaitForLog("disconnected: closed by the client", 5));
+  auto fourth = Connect();
+  EXPECT_EQ(modbus_read_registers(fourth->get(), 0, 1, &value), 1) << "a freed place is taken";
+}
+
+TEST_F(AccessTest, ATruncatedFrameHoldsUpNoOtherClientAndIdlesOut) {
+  Start({"--idle-timeout", "1s"});
+  const int stalled = ConnectRaw(gateway_->port());
+  ASSERT_GE(stalled, 0);
+  // A header announcing a 6-byte request, and only half of it.
+  std::vector<uint8_t> partial = ReadInputRegistersFrame(1);
+  partial.resize(9);
+  ASSERT_TRUE(SendAll(stalled, partial));
+  const auto connected = Clock::now();
+
+  auto good = Connect();
+  const auto start = Clock::now();
+  for (int i = 0; i < 20; ++i) {
+    uint16_t value = 1;
+    ASSERT_EQ(modbus_write_register(good->get(), 0, static_cast<uint16_t>(i)), 1);
+    ASSERT_EQ(modbus_read_registers(good->get(), 0, 1, &value), 1);
+    ASSERT_EQ(value, i);
+  }
+  const double served = std::chrono::duration<double>(Clock::now() - start).count();
+  EXPECT_LT(served, SlowMachineSeconds(0.5)) << "40 requests beside a stalled client";
+
+  // The good client goes on asking every 100 ms while the stalled one waits.
+  PeerResponse stalled_sees = PeerResponse::kSilent;
+  while (stalled_sees == PeerResponse::kSilent &&
+         std::chrono::duration<double>(Clock::now() - connected).count() < SlowMachineSeconds(5)) {
+    uint16_t value = 0;
+    ASSERT_EQ(modbus_read_registers(good->get(), 0, 1, &value), 1);
+    stalled_sees = AwaitResponse(stalled, 0.1);
+  }
+  EXPECT_EQ(stalled_sees, PeerResponse::kClosed);
+  const double idle = std::chrono::duration<double>(Clock::now() - connected).count();
+  EXPECT_GE(idle, 0.95);
+  EXPECT_LT(idle, SlowMachineSeconds(2.5));
+  close(stalled);
+  EXPECT_EQ(gateway_->LogLines("disconnected: silent for 1s (--idle-timeout)").size(), 1u)
+      << "the stalled client only; log:\n"
+      << gateway_->Log();
+}
+
+TEST_F(AccessTest, AMalformedHeaderCostsThatConnectionOnly) {
+  Start();
+  auto good = Connect();
+  const std::vector<std::vector<uint8_t>> headers = {
+      {0, 1, 0x12, 0x34, 0, 6, 1, 0x04, 0, 0, 0, 1},  // protocol id 0x1234
+      {0, 1, 0, 0, 0, 1, 1},                          // length 1: no function code
+      {0, 1, 0, 0, 0x01, 0x00, 1, 0x04},              // length 256
+  };
+  for (const auto &header : headers) {
+    const int fd = ConnectRaw(gateway_->port());
+    ASSERT_GE(fd, 0);
+    SendAll(fd, header);
+    EXPECT_EQ(AwaitResponse(fd, 5), PeerResponse::kClosed);
+    close(fd);
+    uint16_t value = 0;
+    EXPECT_EQ(modbus_read_input_registers(good->get(), 0, 1, &value), 1);
+  }
+  EXPECT_EQ(gateway_->LogLines("disconnected: malformed frame").size(), 3u) << gateway_->Log();
+}
+
+TEST_F(AccessTest, FramesInPiecesAndSeveralInOneSegmentAreAllAnswered) {
+  Start();
+  const int fd = ConnectRaw(gateway_->port());
+  ASSERT_GE(fd, 0);
+  std::vector<uint8_t> three;
+  for (uint16_t t = 1; t <= 3; ++t) {
+    const auto frame = ReadInputRegistersFrame(t);
+    three.insert(three.end(), frame.begin(), frame.end());
+  }
+  for (size_t at = 0; at < three.size(); at += 5) {  // 5-byte pieces across frame bounds
+    SendAll(fd, std::vector<uint8_t>(three.begin() + at,
+                                     three.begin() + std::min(at + 5, three.size())));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  std::vector<uint8_t> replies, piece;
+  while (replies.size() < 3 * 33 && AwaitResponse(fd, 5, &piece) == PeerResponse::kBytes)
+    replies.insert(replies.end(), piece.begin(), piece.end());
+  close(fd);
+  ASSERT_EQ(replies.size(), 3u * 33) << "three replies of 7 + 2 + 24 bytes";
+  for (int t = 0; t < 3; ++t) {
+    EXPECT_EQ(replies[33 * t + 1], t + 1) << "transaction ids echoed in order";
+    EXPECT_EQ(replies[33 * t + 7], 0x04);
+    EXPECT_EQ(replies[33 * t + 8], 24);
+  }
+}
+
+TEST_F(AccessTest, AClientLeavingRepliesUnreadIsDisconnectedOthersAreServed) {
+  Start();
+  const int small = 4096;  // the client's kernel holds little of what it leaves unread
+  const int fd = ConnectRaw(gateway_->port());
+  ASSERT_GE(fd, 0);
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  auto good = Connect();
+  std::vector<uint8_t> burst;
+  for (int i = 0; i < 400; ++i) {
+    const auto frame = ReadInputRegistersFrame(static_cast<uint16_t>(i));
+    burst.insert(burst.end(), frame.begin(), frame.end());
+  }
+  // 4.8 KB of requests a burst, 13 KB of replies, never read.
+  size_t sent = 0;
+  const auto deadline = Clock::now() + std::chrono::duration<double>(SlowMachineSeconds(20));
+  bool disconnected = false;
+  while (!disconnected && Clock::now() < deadline) {
+    if (send(fd, burst.data(), burst.size(), MSG_NOSIGNAL | MSG_DONTWAIT) > 0) sent += burst.size();
+    uint16_t value = 0;
+    ASSERT_EQ(modbus_read_input_registers(good->get(), 0, 1, &value), 1)
+        << "the good client is served meanwhile";
+    disconnected = !gateway_->LogLines("disconnected: left 64 KiB of replies unread").empty();
+  }
+  close(fd);
+  EXPECT_TRUE(disconnected) << "after " << sent << " bytes of requests; log:\n" << gateway_->Log();
+  EXPECT_GT(sent * 33 / 12, 64u * 1024) << "not before 64 KiB of replies were due";
+}
+
+}  // namespace

@@ -1,0 +1,47 @@
+# dio-modbusd.service and its options file: what systemd-analyze says of
+# the unit's syntax and hardening, and that the shipped options are ones the
+# gateway accepts as they are.
+bats_require_minimum_version 1.5.0
+load ../common/tool_helpers
+
+: "${DIO_MODBUSD_UNIT:?DIO_MODBUSD_UNIT must name the unit with the program of the build}"
+: "${DIO_MODBUSD_INSTALLED_UNIT:?DIO_MODBUSD_INSTALLED_UNIT must name the unit as installed}"
+: "${DIO_MODBUSD_DEFAULTS:?DIO_MODBUSD_DEFAULTS must name the options file}"
+
+needs_systemd_analyze() {
+  command -v systemd-analyze >/dev/null ||
+    skip "systemd-analyze is not installed (Debian's systemd package): the unit cannot be checked"
+}
+
+@test "systemd-analyze verify: no complaint about the unit" {
+  needs_systemd_analyze
+  # --man=no: the man page is not installed in a build tree.
+  run -0 systemd-analyze verify --man=no "$DIO_MODBUSD_UNIT"
+  output_is ""
+}
+
+@test "systemd-analyze security: exposure 2.0 at most, each hardening in force" {
+  needs_systemd_analyze
+  run -0 systemd-analyze security --offline=yes --threshold=20 "$DIO_MODBUSD_UNIT"
+  for setting in NoNewPrivileges= ProtectSystem= ProtectHome= PrivateTmp= \
+      MemoryDenyWriteExecute= SystemCallFilter=~@privileged 'RestrictAddressFamilies=~AF_PACKET' \
+      CapabilityBoundingSet=~CAP_SYS_ADMIN CapabilityBoundingSet=~CAP_SYS_PTRACE; do
+    grep -F "✓ $setting" <<<"$output" >/dev/null || { echo "not in force: $setting" >&2; return 1; }
+  done
+  grep -F "/dev/mem:rw" <<<"$output" >/dev/null
+}
+
+@test "the installed unit runs the installed program with the options file, once enabled" {
+  grep -qx 'ExecStart=/.*/sbin/dio-modbusd $DIO_MODBUSD_OPTIONS' "$DIO_MODBUSD_INSTALLED_UNIT"
+  grep -qx 'EnvironmentFile=/.*/default/dio-modbusd' "$DIO_MODBUSD_INSTALLED_UNIT"
+  grep -qx 'WantedBy=multi-user.target' "$DIO_MODBUSD_INSTALLED_UNIT"
+}
+
+@test "the shipped options name the device and pass --check without a warning" {
+  # systemd's and the shell's reading of the file agree on this form.
+  options=$(. "$DIO_MODBUSD_DEFAULTS" && echo "$DIO_MODBUSD_OPTIONS")
+  [[ "$options" == *"--device /dev/mem"* ]]
+  read -ra words <<<"$options"
+  run -0 run_prog "$DIO_MODBUSD" --check "${words[@]}"
+  output_is ""
+}

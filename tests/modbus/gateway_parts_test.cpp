@@ -1,0 +1,103 @@
+// The gateway's parts whose edge cases a client cannot reach in good time:
+// the counters' debounce against a clock the test sets, and --allow's
+// prefixes at their bit boundaries.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+
+#include "address_range.h"
+#include "input_counters.h"
+
+namespace {
+
+using dio_modbusd::AddressRange;
+using dio_modbusd::InputCounters;
+using std::chrono::milliseconds;
+
+const dio_modbusd::TimePoint kStart{};
+
+TEST(InputCountersTest, CountsRisingEdgesOnlyNotTheLevelsAtStartAndWraps) {
+  InputCounters counters(milliseconds(0), 0x01, kStart);
+  counters.Update(0x01, kStart + milliseconds(1));
+  EXPECT_EQ(counters.Count(0), 0) << "active from start: no edge";
+  counters.Update(0x03, kStart + milliseconds(2));
+  counters.Update(0x00, kStart + milliseconds(3));
+  counters.Update(0x03, kStart + milliseconds(4));
+  EXPECT_EQ(counters.Count(0), 1);
+  EXPECT_EQ(counters.Count(1), 2);
+  for (int i = 0; i < 65535; ++i) {
+    counters.Update(0x00, kStart + milliseconds(5 + 2 * i));
+    counters.Update(0x02, kStart + milliseconds(6 + 2 * i));
+  }
+  EXPECT_EQ(counters.Count(1), 1) << "65537 edges wrap to 1";
+  counters.Reset(0x02);
+  EXPECT_EQ(counters.Count(1), 0);
+  EXPECT_EQ(counters.Count(0), 1) << "only the inputs in the mask are reset";
+}
+
+TEST(InputCountersTest, ALevelCountsOnceItHeldTheDebounceTime) {
+  InputCounters counters(milliseconds(20), 0x00, kStart);
+  counters.Update(0x80, kStart + milliseconds(10));
+  counters.Update(0x80, kStart + milliseconds(29));
+  EXPECT_EQ(counters.Count(7), 0) << "held 19 ms";
+  counters.Update(0x80, kStart + milliseconds(30));
+  EXPECT_EQ(counters.Count(7), 1) << "held 20 ms";
+  // A bounce back to inactive shorter than the debounce is no edge at all.
+  counters.Update(0x00, kStart + milliseconds(40));
+  counters.Update(0x80, kStart + milliseconds(45));
+  counters.Update(0x80, kStart + milliseconds(100));
+  EXPECT_EQ(counters.Count(7), 1);
+  // A pulse shorter than the debounce restarts the wait when it comes again.
+  counters.Update(0x00, kStart + milliseconds(110));
+  counters.Update(0x00, kStart + milliseconds(140));
+  counters.Update(0x80, kStart + milliseconds(150));
+  counters.Update(0x00, kStart + milliseconds(160));
+  counters.Update(0x80, kStart + milliseconds(165));
+  counters.Update(0x80, kStart + milliseconds(180));
+  EXPECT_EQ(counters.Count(7), 1) << "the level has held 15 ms since it came back";
+  counters.Update(0x80, kStart + milliseconds(185));
+  EXPECT_EQ(counters.Count(7), 2);
+}
+
+sockaddr_in V4(const char *text) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  inet_pton(AF_INET, text, &address.sin_addr);
+  return address;
+}
+
+sockaddr_in6 V6(const char *text) {
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  inet_pton(AF_INET6, text, &address.sin6_addr);
+  return address;
+}
+
+bool Contains(const AddressRange &range, const sockaddr_in &address) {
+  return range.Contains(reinterpret_cast<const sockaddr *>(&address));
+}
+bool Contains(const AddressRange &range, const sockaddr_in6 &address) {
+  return range.Contains(reinterpret_cast<const sockaddr *>(&address));
+}
+
+TEST(AddressRangeTest, PrefixesEndAtTheirBit) {
+  const AddressRange net = AddressRange::Parse("--allow", "192.168.1.128/25");
+  EXPECT_TRUE(Contains(net, V4("192.168.1.128")));
+  EXPECT_TRUE(Contains(net, V4("192.168.1.255")));
+  EXPECT_FALSE(Contains(net, V4("192.168.1.127")));
+  EXPECT_FALSE(Contains(net, V4("192.168.0.200")));
+  EXPECT_TRUE(Contains(net, V6("::ffff:192.168.1.200"))) << "an IPv4 client of an IPv6 socket";
+  EXPECT_FALSE(Contains(net, V6("fe80::1")));
+  const AddressRange host = AddressRange::Parse("--allow", "10.1.2.3");
+  EXPECT_TRUE(Contains(host, V4("10.1.2.3")));
+  EXPECT_FALSE(Contains(host, V4("10.1.2.2")));
+  const AddressRange all = AddressRange::Parse("--allow", "0.0.0.0/0");
+  EXPECT_TRUE(Contains(all, V4("203.0.113.9")));
+  EXPECT_FALSE(Contains(all, V6("2001:db8::1"))) << "an IPv4 range holds no IPv6 address";
+  const AddressRange v6 = AddressRange::Parse("--allow", "fd00:1234::/31");
+  EXPECT_TRUE(Contains(v6, V6("fd00:1235:ffff::1")));
+  EXPECT_FALSE(Contains(v6, V6("fd00:1236::1")));
+  EXPECT_FALSE(Contains(v6, V4("127.0.0.1")));
+}
+
+}  // namespace
