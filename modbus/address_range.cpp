@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "tool_messages.h"
@@ -32,6 +33,14 @@ AddressRange AddressRange::Parse(const std::string &option, const std::string &t
     range.family_ = AF_INET;
   } else if (inet_pton(AF_INET6, host.c_str(), range.network_.data()) == 1) {
     range.family_ = AF_INET6;
+    // Clients of IPv4 are matched by their IPv4 address, so a range written
+    // as ::ffff:a.b.c.d would never match one.
+    const uint8_t *bytes = range.network_.data();
+    if (std::all_of(bytes, bytes + 10, [](uint8_t byte) { return byte == 0; }) &&
+        bytes[10] == 0xFF && bytes[11] == 0xFF)
+      throw UsageError(option + ": '" + text +
+                       "' is an IPv4 address written as IPv6; write it as IPv4, such as "
+                       "127.0.0.1 or 192.168.1.0/24");
   } else {
     throw UsageError(option + ": '" + text +
                      "' is not an address or network such as 192.168.1.0/24 or fd00::/8");

@@ -12,11 +12,11 @@ constexpr size_t kReceiveChunk = 4096;
 }
 
 Connection::Connection(int fd, std::string peer, TimePoint now)
-    : fd_(fd), peer_(std::move(peer)), last_received_(now) {}
+    : fd_(fd), peer_(std::move(peer)), last_frame_(now) {}
 
 Connection::~Connection() { close(fd_); }
 
-Connection::ReadResult Connection::Receive(TimePoint now) {
+Connection::ReadResult Connection::Receive() {
   // What was cut into frames goes; a partial frame moves to the front.
   incoming_.erase(incoming_.begin(), incoming_.begin() + static_cast<std::ptrdiff_t>(parsed_));
   parsed_ = 0;
@@ -24,10 +24,7 @@ Connection::ReadResult Connection::Receive(TimePoint now) {
   incoming_.resize(kept + kReceiveChunk);
   const ssize_t got = recv(fd_, incoming_.data() + kept, kReceiveChunk, 0);
   incoming_.resize(kept + (got > 0 ? static_cast<size_t>(got) : 0));
-  if (got > 0) {
-    last_received_ = now;
-    return ReadResult::kReceived;
-  }
+  if (got > 0) return ReadResult::kReceived;
   if (got == 0) return ReadResult::kClosed;
   if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return ReadResult::kNothing;
   last_error_ = errno;

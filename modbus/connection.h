@@ -25,17 +25,22 @@ class Connection {
 
   int fd() const { return fd_; }
   const std::string &peer() const { return peer_; }
-  TimePoint last_received() const { return last_received_; }
+  // When the last complete frame came (or the client connected): a client
+  // that trickles in a frame a byte at a time is as idle as a silent one.
+  TimePoint last_frame() const { return last_frame_; }
 
   enum class ReadResult { kReceived, kNothing, kClosed, kFailed };
   // One receive of what the socket holds, at most one chunk, so that a busy
   // client gets no more of a round than the others.
-  ReadResult Receive(TimePoint now);
+  ReadResult Receive();
 
   // The next complete frame of what was received; the frame's PDU points
   // into the connection's buffer until the next Receive or Consume.
   FrameStatus NextFrame(MbapFrame *frame, std::string *problem);
-  void Consume(const MbapFrame &frame) { parsed_ += frame.size; }
+  void Consume(const MbapFrame &frame, TimePoint now) {
+    parsed_ += frame.size;
+    last_frame_ = now;
+  }
 
   void Queue(const std::vector<uint8_t> &reply);
   // Sends what the socket takes; false when the socket failed.
@@ -47,7 +52,7 @@ class Connection {
  private:
   int fd_;
   std::string peer_;
-  TimePoint last_received_;
+  TimePoint last_frame_;
   std::vector<uint8_t> incoming_;
   size_t parsed_ = 0;  // bytes of incoming_ already cut into frames
   std::vector<uint8_t> outgoing_;

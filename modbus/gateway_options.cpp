@@ -1,6 +1,7 @@
 #include "gateway_options.h"
 
 #include "argument_parsing.h"
+#include "tool_messages.h"
 
 namespace dio_modbusd {
 
@@ -9,6 +10,7 @@ namespace {
 using varnik::tools::DurationRange;
 using varnik::tools::ParseDuration;
 using varnik::tools::ParseMask;
+using varnik::tools::UsageError;
 
 constexpr DurationRange kIdleTimeoutRange{Microseconds(0), std::chrono::hours(24)};
 constexpr DurationRange kWatchdogRange{std::chrono::milliseconds(1), std::chrono::hours(1)};
@@ -54,7 +56,7 @@ void AddGatewayOptions(CLI::App &app, OptionWords &words) {
       ->check(CLI::Range(1u, 1000u))
       ->capture_default_str();
   app.add_option("--idle-timeout", words.idle_timeout,
-                 "Close a connection silent for this long (0s: never)")
+                 "Close a connection that sends no complete request for this long (0s: never)")
       ->type_name("DURATION")
       ->capture_default_str();
   app.add_option("--watchdog", words.watchdog,
@@ -101,6 +103,9 @@ GatewayOptions Convert(const OptionWords &words) {
   server.poll_interval = ParseDuration("--poll-interval", words.poll_interval, kPollIntervalRange);
   server.debounce = ParseDuration("--debounce", words.debounce, kDebounceRange);
   server.log_requests = words.log_requests;
+  if (server.read_only && server.watchdog)
+    throw UsageError("--read-only with --watchdog: once tripped, the watchdog is cleared only by "
+                     "a write to the outputs, which --read-only refuses; give one of them");
   return options;
 }
 

@@ -40,9 +40,9 @@ int Serve(const GatewayOptions &options) {
   SocketAddress bound;
   const int listen_fd = OpenListener(options.listen, &bound);
   std::fprintf(stderr, "listening on %s\n", FormatAddress(bound.get()).c_str());
-  Server(options.server, *lines, listen_fd, stop_fd).Run();
+  const bool stopped_on_signal = Server(options.server, *lines, listen_fd, stop_fd).Run();
   close(listen_fd);
-  return kExitOk;
+  return stopped_on_signal ? kExitOk : kExitDeviceError;
 }
 
 }  // namespace

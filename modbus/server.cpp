@@ -57,7 +57,7 @@ Server::Server(const ServerSettings &settings, LineIo &lines, int listen_fd, int
       map_(lines, counters_, watchdog_, settings.read_only),
       next_poll_(Clock::now() + settings.poll_interval) {}
 
-void Server::Run() {
+bool Server::Run() {
   std::vector<pollfd> fds;
   for (;;) {
     fds.clear();
@@ -67,8 +67,10 @@ void Server::Run() {
     for (const auto &client : clients_)
       fds.push_back({client->fd(), static_cast<short>(POLLIN | (client->unsent() ? POLLOUT : 0)), 0});
     if (poll(fds.data(), fds.size(), PollTimeoutMs(before)) < 0 && errno != EINTR) {
-      Log(std::string("poll failed: ") + std::strerror(errno));
-      break;
+      // Not a stop that was asked for: the status says so, and systemd's
+      // Restart=on-failure brings the gateway back.
+      Stop(std::string("after a failure (poll failed: ") + std::strerror(errno) + ")");
+      return false;
     }
     const TimePoint now = Clock::now();
     if (fds[0].revents != 0) break;
@@ -84,7 +86,8 @@ void Server::Run() {
     if (now >= next_poll_) PollBoard(now);
     CloseIdleClients(now);
   }
-  Stop();
+  Stop(std::string("on ") + StopSignalName());
+  return true;
 }
 
 void Server::AcceptClients(TimePoint now) {
@@ -121,7 +124,7 @@ void Server::AcceptClients(TimePoint now) {
 
 std::optional<std::string> Server::Serve(Connection &client, short events, TimePoint now) {
   if (events & (POLLIN | POLLHUP | POLLERR)) {
-    switch (client.Receive(now)) {
+    switch (client.Receive()) {
       case Connection::ReadResult::kClosed:
         return "closed by the client";
       case Connection::ReadResult::kFailed:
@@ -137,7 +140,7 @@ std::optional<std::string> Server::Serve(Connection &client, short events, TimeP
       if (status == FrameStatus::kIncomplete) break;
       if (status == FrameStatus::kMalformed) return "malformed frame: " + problem;
       AnswerFrame(client, frame, now);
-      client.Consume(frame);
+      client.Consume(frame, now);
     }
   }
   if (!client.Flush()) return std::string("send failed: ") + std::strerror(client.last_error());
@@ -196,8 +199,9 @@ void Server::CheckWatchdog(TimePoint now) {
 void Server::CloseIdleClients(TimePoint now) {
   if (!settings_.idle_timeout) return;
   for (size_t i = clients_.size(); i-- > 0;)
-    if (now - clients_[i]->last_received() >= *settings_.idle_timeout)
-      Disconnect(i, "silent for " + varnik::tools::FormatDuration(*settings_.idle_timeout) +
+    if (now - clients_[i]->last_frame() >= *settings_.idle_timeout)
+      Disconnect(i, "no complete request for " +
+                        varnik::tools::FormatDuration(*settings_.idle_timeout) +
                         " (--idle-timeout)");
 }
 
@@ -211,21 +215,20 @@ int Server::PollTimeoutMs(TimePoint now) const {
   if (const auto deadline = watchdog_.Deadline()) wake = std::min(wake, *deadline);
   if (settings_.idle_timeout)
     for (const auto &client : clients_)
-      wake = std::min(wake, client->last_received() + *settings_.idle_timeout);
+      wake = std::min(wake, client->last_frame() + *settings_.idle_timeout);
   if (wake <= now) return 0;
   const auto wait = std::chrono::ceil<std::chrono::milliseconds>(wake - now);
   return static_cast<int>(std::min<std::chrono::milliseconds::rep>(wait.count(), 60'000));
 }
 
-void Server::Stop() {
-  const std::string reason = std::string("server stopping on ") + StopSignalName();
+void Server::Stop(const std::string &cause) {
+  const std::string reason = "server stopping " + cause;
   while (!clients_.empty()) Disconnect(clients_.size() - 1, reason);
   if (watchdog_.enabled()) {
     lines_.WriteOutputs(0xFF, settings_.safe_outputs);
-    Log(std::string("stopped on ") + StopSignalName() + "; outputs set to their safe state " +
-        Hex(settings_.safe_outputs));
+    Log("stopped " + cause + "; outputs set to their safe state " + Hex(settings_.safe_outputs));
   } else {
-    Log(std::string("stopped on ") + StopSignalName() + "; outputs left as they are");
+    Log("stopped " + cause + "; outputs left as they are");
   }
 }
 

@@ -41,7 +41,10 @@ class Server {
 
   // Serves until stop_fd becomes readable, then closes every connection and,
   // with a watchdog, puts the outputs into their safe state.
-  void Run();
+  // Serves until a stop signal (true) or a failure of the loop itself
+  // (false); either way the clients are disconnected and the outputs set
+  // as on a stop.
+  bool Run();
 
  private:
   void AcceptClients(TimePoint now);
@@ -54,7 +57,7 @@ class Server {
   void CloseIdleClients(TimePoint now);
   void Disconnect(size_t index, const std::string &reason);
   int PollTimeoutMs(TimePoint now) const;
-  void Stop();
+  void Stop(const std::string &cause);
 
   ServerSettings settings_;
   LineIo &lines_;

@@ -151,6 +151,40 @@ TEST_F(DataModelTest, ValuesOutsideTheGroupAndMalformedRequestsAreException3) {
   EXPECT_EQ(RawReply({0x04, 0x00, 0x00}), (std::vector<uint8_t>{0x84, 0x03})) << "a short read";
 }
 
+namespace {
+
+// A PDU writing count coils (0x0f) or registers (0x10) from address 0, with
+// byte_count zero bytes of values.
+std::vector<uint8_t> MultipleWrite(uint8_t function, uint16_t count, uint8_t byte_count) {
+  std::vector<uint8_t> pdu = {function, 0x00, 0x00, static_cast<uint8_t>(count >> 8),
+                              static_cast<uint8_t>(count & 0xff), byte_count};
+  pdu.resize(pdu.size() + byte_count, 0x00);
+  return pdu;
+}
+
+}  // namespace
+
+TEST_F(DataModelTest, TheProtocolsQuantityLimitsComeBeforeTheTablesEnd) {
+  // Within the protocol's limit, a count beyond the table is exception 2;
+  // one above the limit is exception 3, whatever the table.
+  EXPECT_EQ(RawReply({0x01, 0x00, 0x00, 0x07, 0xd0}), (std::vector<uint8_t>{0x81, 0x02}))
+      << "2000 coils, the most a read may ask";
+  EXPECT_EQ(RawReply({0x01, 0x00, 0x00, 0x07, 0xd1}), (std::vector<uint8_t>{0x81, 0x03}))
+      << "2001 coils";
+  EXPECT_EQ(RawReply({0x02, 0x00, 0x00, 0x07, 0xd1}), (std::vector<uint8_t>{0x82, 0x03}))
+      << "2001 discrete inputs";
+  EXPECT_EQ(RawReply({0x03, 0x00, 0x00, 0x00, 0x7d}), (std::vector<uint8_t>{0x83, 0x02}))
+      << "125 registers, the most a read may ask";
+  EXPECT_EQ(RawReply({0x04, 0x00, 0x00, 0x00, 0x7e}), (std::vector<uint8_t>{0x84, 0x03}))
+      << "126 input registers";
+  EXPECT_EQ(RawReply(MultipleWrite(0x0f, 1968, 246)), (std::vector<uint8_t>{0x8f, 0x02}))
+      << "1968 coils, the most a write may carry";
+  EXPECT_EQ(RawReply(MultipleWrite(0x0f, 1969, 247)), (std::vector<uint8_t>{0x8f, 0x03}))
+      << "1969 coils";
+  EXPECT_EQ(RawReply(MultipleWrite(0x10, 123, 246)), (std::vector<uint8_t>{0x90, 0x02}))
+      << "123 registers, the most a write may carry";
+}
+
 TEST_F(DataModelTest, SeveralValuesAreCheckedWholeBeforeAnyIsWritten) {
   SetOutputsOnBoard(0x11);
   const std::vector<uint8_t> before = RegisterPages();

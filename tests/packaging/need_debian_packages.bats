@@ -37,7 +37,7 @@ fake() {
   [[ "${lines[1]}" == "Installing them with: apt-get install g++ bats" ]]
   grep -qx "apt-get update -q" "$CALLS"
   grep -qx "apt-get install -y -q --no-install-recommends g++ bats" "$CALLS"
-  ! grep -q sudo "$CALLS"
+  run ! grep -q sudo "$CALLS"
 }
 
 @test "a user other than root installs through sudo" {
