@@ -182,31 +182,42 @@ TEST_P(WatchTest, AWaitWithoutTimeoutEndsWithTheChange) {
   EXPECT_EQ(event.line, VDIO_DI7);
 }
 
-// Each thread its own watcher on one board, each seeing its own line.
+// Each thread its own watcher on one board, each seeing its own line. Each
+// level is held until its watcher has seen it (at most 5 s), so that a
+// thread scheduled late on a busy or emulated machine misses nothing.
 TEST_P(WatchTest, WatchersInSeveralThreadsShareOneBoard) {
   constexpr int kWatchers = 4;
-  int seen[kWatchers] = {};
+  std::atomic<int> seen[kWatchers] = {};
   std::vector<std::thread> watchers;
   std::atomic<int> ready{0};
+  std::atomic<bool> done{false};
   for (int n = 0; n < kWatchers; ++n) {
     watchers.emplace_back([&, n] {
       vdio_watch *w = nullptr;
       if (vdio_watch_new(board_, 1u << n, 1000, 0, &w) != 0) return;
       ++ready;
       vdio_event event;
-      while (vdio_watch_next(w, 1500, &event) == 1) seen[n] += event.line == n ? 1 : 100;
+      int result = 0;
+      while (!done.load() && (result = vdio_watch_next(w, 100, &event)) >= 0)
+        if (result == 1) seen[n] += event.line == n ? 1 : 100;
       vdio_watch_free(w);
     });
   }
   while (ready.load() < kWatchers) SleepMs(1);
+  const auto seen_reaches = [&seen](int n, int count) {
+    for (int waited = 0; seen[n].load() < count && waited < 5000; ++waited) SleepMs(1);
+    return seen[n].load() >= count;
+  };
   for (int n = 0; n < kWatchers; ++n) {
     SetInput(n, true);
-    SleepMs(30);
+    EXPECT_TRUE(seen_reaches(n, 1)) << "watcher of DI" << n << " saw no rising edge";
     SetInput(n, false);
-    SleepMs(30);
+    EXPECT_TRUE(seen_reaches(n, 2)) << "watcher of DI" << n << " saw no falling edge";
   }
+  SleepMs(50);  // room for an event that should not come
+  done = true;
   for (std::thread &t : watchers) t.join();
-  for (int n = 0; n < kWatchers; ++n) EXPECT_EQ(seen[n], 2) << "watcher of DI" << n;
+  for (int n = 0; n < kWatchers; ++n) EXPECT_EQ(seen[n].load(), 2) << "watcher of DI" << n;
 }
 
 // Pulses on DI6 from another thread while the watcher waits: each long

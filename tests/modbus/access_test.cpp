@@ -119,7 +119,9 @@ TEST_F(AccessTest, ATruncatedFrameHoldsUpNoOtherClientAndIdlesOut) {
     stalled_sees = AwaitResponse(stalled, 0.1);
   }
   EXPECT_EQ(stalled_sees, PeerResponse::kClosed);
-  EXPECT_EQ(trickled, request.size() - 1);
+  // At least one byte came after the stall began (both, but on a slow or
+  // emulated machine, where the requests before took longer).
+  EXPECT_GT(trickled, partial.size());
   const double idle = std::chrono::duration<double>(Clock::now() - connected).count();
   EXPECT_GE(idle, 0.95);
   EXPECT_LT(idle, SlowMachineSeconds(1.5)) << "the idle time counts from the last request, not byte";
