@@ -10,8 +10,19 @@
 # What building varnik_dio needs, tests aside.
 VARNIK_BUILD_PACKAGES=(cmake make g++ pkg-config libcli11-dev nlohmann-json3-dev libmodbus-dev)
 
+# Installed for this machine's own architecture (or for all): with the
+# i386 architecture enabled, a library's :i386 build beside it does not
+# count for the native build. A name with an architecture (libc6:i386) is
+# looked up as it is.
 debian_package_installed() {
-  [ "$(dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null)" = installed ]
+  local package=$1 native
+  if [[ "$package" == *:* ]]; then
+    [ "$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null)" = installed ]
+    return
+  fi
+  native=$(dpkg --print-architecture)
+  dpkg-query -W -f='${Architecture} ${db:Status-Status}\n' "$package" 2>/dev/null |
+    grep -Eqx "($native|all) installed"
 }
 
 need_debian_packages() {
@@ -39,7 +50,10 @@ need_debian_packages() {
     as_root=(sudo)
   fi
   echo "Installing them with: ${as_root[*]:+${as_root[*]} }apt-get install ${missing[*]}" >&2
-  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q >&2
+  # A mirror in the middle of a sync can fail one index: the others, and
+  # the lists from before, may still hold the packages.
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q >&2 ||
+    echo "apt-get update failed; trying the install with the package lists there are" >&2
   "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
     apt-get install -y -q --no-install-recommends "${missing[@]}" >&2
 }
