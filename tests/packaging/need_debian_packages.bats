@@ -4,6 +4,8 @@
 # when not root. dpkg-query, apt-get, sudo and id are stand-ins on PATH
 # that record their calls; nothing is installed.
 
+bats_require_minimum_version 1.5.0
+
 setup() {
   . "$BATS_TEST_DIRNAME/../../packaging/need-debian-packages.bash"
   FAKE="$BATS_TEST_TMPDIR/bin"
