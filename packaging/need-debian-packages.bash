@@ -10,19 +10,70 @@
 # What building varnik_dio needs, tests aside.
 VARNIK_BUILD_PACKAGES=(cmake make g++ pkg-config libcli11-dev nlohmann-json3-dev libmodbus-dev)
 
-# Installed for this machine's own architecture (or for all): with the
-# i386 architecture enabled, a library's :i386 build beside it does not
-# count for the native build. A name with an architecture (libc6:i386) is
-# looked up as it is.
+# What testing varnik_dio needs beyond building it.
+VARNIK_TEST_PACKAGES=(
+  googletest libbenchmark-dev bats    # the test frameworks
+  help2man man-db                     # the man pages, built and read
+  binutils coreutils                  # readelf, timeout, stdbuf
+  bsdutils python3                    # script(1), a terminal for dioctl show
+  libcap2-bin                         # setcap, for dio-sim run's refusal
+  python3-pytest python3-build        # the Python package's tests and wheel
+  python3-setuptools python3-wheel
+  mbpoll                              # a Modbus client, for dio-modbusd end to end
+  systemd                             # systemd-analyze, for dio-modbusd's unit
+)
+
+# shellcheck source=multiarch-pins.bash
+. "$(dirname "${BASH_SOURCE[0]}")/multiarch-pins.bash"
+
+# "ARCHITECTURE VERSION STATUS" for each architecture PACKAGE is known for.
+# Nothing, and success, for a package dpkg does not know.
+installed_architectures() {
+  dpkg-query -W -f='${Architecture} ${Version} ${db:Status-Status}\n' "$1" 2>/dev/null || true
+}
+
+# Installed, at any version, for this machine's own architecture (or for
+# all): with the i386 architecture enabled, a library's :i386 build beside
+# it does not count for the native build. A name with an architecture
+# (libc6:i386) is looked up as it is.
 debian_package_installed() {
   local package=$1 native
-  if [[ "$package" == *:* ]]; then
-    [ "$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null)" = installed ]
-    return
-  fi
   native=$(dpkg --print-architecture)
-  dpkg-query -W -f='${Architecture} ${db:Status-Status}\n' "$package" 2>/dev/null |
-    grep -Eqx "($native|all) installed"
+  [[ "$package" == *:* ]] && native=${package##*:}
+  installed_architectures "$package" |
+    awk -v native="$native" '($1 == native || $1 == "all") && $3 == "installed" { found = 1 } END { exit !found }'
+}
+
+# The version PACKAGE is installed at for another architecture than the
+# machine's own (its twin), if it is.
+installed_twin_version() {
+  local native
+  native=$(dpkg --print-architecture)
+  installed_architectures "$1" |
+    awk -v native="$native" '$1 != native && $1 != "all" && $3 == "installed" { print $2; exit }'
+}
+
+# The apt-get arguments for the missing PACKAGE...: a package whose twin is
+# installed is asked for at the twin's version, and so is each of its
+# "Multi-Arch: same" dependencies whose twin is installed, since the two
+# halves of a pair must match and apt would take the newest version, and
+# refuse the pair, when the mirror has a newer one for this machine alone.
+install_arguments() {
+  local package dependency version
+  for package; do
+    version=$(installed_twin_version "$package")
+    if [ -z "$version" ]; then
+      printf '%s\n' "$package"
+      continue
+    fi
+    printf '%s\n' "$package=$version"
+    while IFS= read -r dependency; do
+      [ "$dependency" != "$package" ] || continue
+      debian_package_installed "$dependency" && continue
+      version=$(installed_twin_version "$dependency")
+      [ -z "$version" ] || printf '%s\n' "$dependency=$version"
+    done < <(multiarch_same_closure "$(dpkg --print-architecture)" "$package")
+  done | awk '!seen[$0]++'
 }
 
 need_debian_packages() {
@@ -34,8 +85,11 @@ need_debian_packages() {
   [ "${#missing[@]}" -eq 0 ] && return 0
 
   echo "Missing Debian packages $purpose: ${missing[*]}" >&2
+  local argument_list arguments=()
+  argument_list=$(install_arguments "${missing[@]}") || return 1
+  mapfile -t arguments <<<"$argument_list"
   if [ "${VARNIK_NO_INSTALL:-}" = 1 ]; then
-    echo "Install them with: sudo apt-get install ${missing[*]}" >&2
+    echo "Install them with: sudo apt-get install --no-install-recommends ${arguments[*]}" >&2
     return 1
   fi
   if ! command -v apt-get >/dev/null; then
@@ -49,11 +103,11 @@ need_debian_packages() {
     fi
     as_root=(sudo)
   fi
-  echo "Installing them with: ${as_root[*]:+${as_root[*]} }apt-get install ${missing[*]}" >&2
+  echo "Installing them with: ${as_root[*]:+${as_root[*]} }apt-get install ${arguments[*]}" >&2
   # A mirror in the middle of a sync can fail one index: the others, and
   # the lists from before, may still hold the packages.
   "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q >&2 ||
     echo "apt-get update failed; trying the install with the package lists there are" >&2
   "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-    apt-get install -y -q --no-install-recommends "${missing[@]}" >&2
+    apt-get install -y -q --no-install-recommends "${arguments[@]}" >&2
 }

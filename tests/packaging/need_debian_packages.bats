@@ -7,28 +7,42 @@
 bats_require_minimum_version 1.5.0
 
 setup() {
-  . "$BATS_TEST_DIRNAME/../../packaging/need-debian-packages.bash"
+  SET_UP="$BATS_TEST_DIRNAME/../../packaging/need-debian-packages.bash"
   FAKE="$BATS_TEST_TMPDIR/bin"
   CALLS="$BATS_TEST_TMPDIR/calls"
   mkdir -p "$FAKE"
   : >"$CALLS"
-  # INSTALLED: name:architecture of each installed package, as dpkg has them.
+  # INSTALLED: name:architecture[=version] of each installed package.
   export CALLS INSTALLED="cmake:amd64 make:amd64 bats:all" USER_ID=0 UPDATE_STATUS=0
   fake dpkg 'echo amd64'
-  # dpkg-query -W -f=FORMAT PACKAGE: one line per installed architecture
-  # of an unqualified name; the status alone for name:architecture.
+  # dpkg-query -W -f=FORMAT PACKAGE: "architecture version status" for each
+  # installed architecture of a name, or of name:architecture.
   fake dpkg-query 'for p; do :; done; found=1
 for entry in $INSTALLED; do
+  name=${entry%%:*} rest=${entry#*:} version=1.0
+  arch=${rest%%=*}; case $rest in *=*) version=${rest#*=} ;; esac
   case "$p" in
-    *:*) [ "$entry" = "$p" ] && { printf installed; found=0; } ;;
-    *) [ "${entry%%:*}" = "$p" ] && { echo "${entry#*:} installed"; found=0; } ;;
+    *:*) [ "$name:$arch" = "$p" ] || continue ;;
+    *) [ "$name" = "$p" ] || continue ;;
   esac
+  echo "$arch $version installed"; found=0
 done
 exit $found'
+  # apt-cache depends --recurse: libmodbus-dev needs libmodbus5 and libc6,
+  # all three "Multi-Arch: same".
+  fake apt-cache 'case $1 in
+  depends) printf "%s\n" libmodbus-dev:amd64 "  Depends: libmodbus5" libmodbus5:amd64 "  Depends: libc6" libc6:amd64 ;;
+  show) for p; do case $p in lib*) printf "Package: %s\nMulti-Arch: same\n\n" "${p%:*}" ;; esac; done ;;
+esac'
   fake apt-get 'echo "apt-get $*" >>"$CALLS"; [ "$1" != update ] || exit "$UPDATE_STATUS"'
   fake sudo 'echo "sudo $1" >>"$CALLS"; "$@"'
   fake id 'echo "$USER_ID"'
   PATH="$FAKE:$PATH"
+}
+
+# As the two commands run it: in bash with -euo pipefail.
+need_debian_packages() {
+  bash -euo pipefail -c '. "$0"; need_debian_packages "$@"' "$SET_UP" "$@"
 }
 
 fake() {
@@ -43,13 +57,16 @@ fake() {
   [ ! -s "$CALLS" ]
 }
 
-@test "a library installed for i386 alone is missing for the machine's own build" {
-  INSTALLED="$INSTALLED libmodbus-dev:i386"
-  run need_debian_packages "to build" cmake libmodbus-dev libmodbus-dev:i386
+@test "a library installed for i386 alone is missing, and is installed at the i386 version" {
+  # The mirror may offer amd64 a newer version than i386 has: the pair, and
+  # each "Multi-Arch: same" dependency whose twin is installed, must match.
+  INSTALLED="$INSTALLED libmodbus-dev:i386=3.1.6-2.1 libmodbus5:i386=3.1.6-2.1 libc6:amd64=2.36 libc6:i386=2.36"
+  run need_debian_packages "to build" cmake g++ libmodbus-dev libmodbus-dev:i386
   [ "$status" -eq 0 ]
-  [ "${lines[0]}" = "Missing Debian packages to build: libmodbus-dev" ]
-  # Both architectures installed: nothing to do.
-  INSTALLED="$INSTALLED libmodbus-dev:amd64"
+  [ "${lines[0]}" = "Missing Debian packages to build: g++ libmodbus-dev" ]
+  grep -qx "apt-get install -y -q --no-install-recommends g++ libmodbus-dev=3.1.6-2.1 libmodbus5=3.1.6-2.1" "$CALLS"
+  # Both architectures installed, at any version: nothing to do.
+  INSTALLED="$INSTALLED libmodbus-dev:amd64=3.1.6-2.1+deb12u1"
   : >"$CALLS"
   run need_debian_packages "to build" libmodbus-dev libmodbus-dev:i386
   [ -z "$output" ]
@@ -86,6 +103,6 @@ fake() {
 @test "VARNIK_NO_INSTALL=1 stops with the command to run instead" {
   VARNIK_NO_INSTALL=1 run need_debian_packages "to build" g++ cmake
   [ "$status" -eq 1 ]
-  [[ "$output" == *"Install them with: sudo apt-get install g++"* ]]
+  [[ "$output" == *"Install them with: sudo apt-get install --no-install-recommends g++"* ]]
   [ ! -s "$CALLS" ]
 }

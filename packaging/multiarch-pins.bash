@@ -1,0 +1,105 @@
+# Installing a library for both the machine's architecture and the board's
+# i386, whatever state the Debian mirror is in. Sourced by .ci/run,
+# packaging/need-debian-packages.bash and their tests.
+#
+# A "Multi-Arch: same" library installed for two architectures must have
+# the same version on both. When the mirror is out of step (an i386
+# index mid-sync, a security update built for amd64 first), the two
+# candidates differ and apt refuses the pair; it never picks an older
+# version for a dependency by itself. So every such package, and every
+# such dependency of it, is asked for by version: the newest one both
+# architectures have.
+
+VARNIK_BOARD_ARCHITECTURE=i386
+
+# The versions of PACKAGE for ARCH in `apt-cache madison` output on
+# standard input, one a line.
+available_versions() {
+  local package=$1 arch=$2
+  awk -F' *[|] *' -v package="$package" -v arch="$arch" '
+    { sub(/^ +/, "", $1) }
+    ($1 == package || $1 == package ":" arch) && $3 ~ (" " arch " Packages$") { print $2 }'
+}
+
+# The newest of the versions given, by Debian's ordering.
+newest_version() {
+  local newest="" version
+  for version; do
+    if [ -z "$newest" ] || dpkg --compare-versions "$version" gt "$newest"; then
+      newest=$version
+    fi
+  done
+  printf '%s' "$newest"
+}
+
+# Prints the newest version of PACKAGE that both ARCH_A and ARCH_B have,
+# from `apt-cache madison` output on standard input. When that is older than what one of them offers, says so in one line on
+# standard error; when they have none in common, says so and fails.
+newest_common_version() {
+  local package=$1 arch_a=$2 arch_b=$3 version common=() newest_a newest_b pin madison
+  local -a versions_a versions_b
+  madison=$(cat)
+  mapfile -t versions_a < <(available_versions "$package" "$arch_a" <<<"$madison")
+  mapfile -t versions_b < <(available_versions "$package" "$arch_b" <<<"$madison")
+  for version in "${versions_a[@]}"; do
+    printf '%s\n' "${versions_b[@]}" | grep -qxF -- "$version" && common+=("$version")
+  done
+  if [ "${#common[@]}" -eq 0 ]; then
+    echo "$package: no version that both $arch_a and $arch_b have" \
+      "($arch_a: ${versions_a[*]:-none}; $arch_b: ${versions_b[*]:-none});" \
+      "wait for the mirror to finish its sync, or check the package name" >&2
+    return 1
+  fi
+  pin=$(newest_version "${common[@]}")
+  newest_a=$(newest_version "${versions_a[@]}")
+  newest_b=$(newest_version "${versions_b[@]}")
+  if [ "$newest_a" != "$pin" ] || [ "$newest_b" != "$pin" ]; then
+    local only=()
+    [ "$newest_a" = "$pin" ] || only+=("$newest_a is $arch_a only")
+    [ "$newest_b" = "$pin" ] || only+=("$newest_b is $arch_b only")
+    echo "$package pinned to $pin, the newest version both $arch_a and $arch_b have;" \
+      "$(IFS=,; echo "${only[*]}" | sed 's/,/, /g') today" >&2
+  fi
+  printf '%s\n' "$pin"
+}
+
+# Prints, one a line, PACKAGE... and every package they depend on
+# (recursively, recommendations aside) that is "Multi-Arch: same" for
+# ARCH: the ones whose versions must match across architectures.
+multiarch_same_closure() {
+  local arch=$1 package
+  shift
+  local -a qualified=()
+  for package; do qualified+=("$package:$arch"); done
+  apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts \
+      --no-breaks --no-replaces --no-enhances "${qualified[@]}" 2>/dev/null |
+    sed -n 's/^\([^ <][^ ]*\)$/\1/p' | sort -u | xargs -r apt-cache show --no-all-versions 2>/dev/null |
+    awk '/^Package: / { name = $2 } /^Multi-Arch: same$/ { print name }' | sort -u
+}
+
+# Prints the apt-get arguments that install PACKAGE... with their
+# "Multi-Arch: same" dependencies for both the machine's architecture and
+# the board's, each at the newest version both have (NAME:ARCH=VERSION).
+# Fails, naming the package, when some package has no version in common.
+both_architectures_pins() {
+  local native package version
+  native=$(dpkg --print-architecture)
+  local -a closure
+  mapfile -t closure < <(multiarch_same_closure "$VARNIK_BOARD_ARCHITECTURE" "$@")
+  for package; do
+    printf '%s\n' "${closure[@]}" | grep -qxF -- "$package" && continue
+    echo "$package: the package lists hold no \"Multi-Arch: same\" package of that name" \
+      "for $VARNIK_BOARD_ARCHITECTURE (is the architecture enabled:" \
+      "dpkg --add-architecture $VARNIK_BOARD_ARCHITECTURE, then apt-get update?)" >&2
+    return 1
+  done
+  local madison
+  madison=$(for package in "${closure[@]}"; do
+    printf '%s\n' "$package:$native" "$package:$VARNIK_BOARD_ARCHITECTURE"
+  done | xargs apt-cache madison 2>/dev/null)
+  for package in "${closure[@]}"; do
+    version=$(newest_common_version "$package" "$native" "$VARNIK_BOARD_ARCHITECTURE" <<<"$madison") ||
+      return 1
+    printf '%s\n' "$package:$native=$version" "$package:$VARNIK_BOARD_ARCHITECTURE=$version"
+  done
+}

@@ -1,0 +1,46 @@
+#!/usr/bin/env bats
+# The version a "Multi-Arch: same" pair is pinned to: the newest one both
+# architectures have, from apt-cache madison's listing.
+
+bats_require_minimum_version 1.5.0
+
+setup() {
+  . "$BATS_TEST_DIRNAME/../../packaging/multiarch-pins.bash"
+}
+
+# The listing of a mirror whose i386 security index is behind amd64's.
+madison_out_of_step() {
+  cat <<'LISTING'
+libmodbus-dev | 3.1.6-2.1+deb12u1 | http://deb.debian.org/debian-security bookworm-security/main amd64 Packages
+libmodbus-dev |  3.1.6-2.1 | http://deb.debian.org/debian bookworm/main amd64 Packages
+libmodbus-dev:i386 |  3.1.6-2.1 | http://deb.debian.org/debian bookworm/main i386 Packages
+   libmodbus | 3.1.6-2.1 | http://deb.debian.org/debian bookworm/main Sources
+LISTING
+}
+
+@test "the newest version, when both architectures have it, with nothing said" {
+  run --separate-stderr newest_common_version libssl3 amd64 i386 <<'LISTING'
+      libssl3 | 3.0.17-1~deb12u2 | http://deb.debian.org/debian bookworm-updates/main amd64 Packages
+      libssl3 | 3.0.20-1~deb12u2 | http://deb.debian.org/debian bookworm/main amd64 Packages
+   libssl3:i386 | 3.0.20-1~deb12u2 | http://deb.debian.org/debian bookworm/main i386 Packages
+   libssl3:i386 | 3.0.17-1~deb12u2 | http://deb.debian.org/debian bookworm-updates/main i386 Packages
+LISTING
+  [ "$status" -eq 0 ]
+  [ "$output" = "3.0.20-1~deb12u2" ]
+  [ -z "$stderr" ]
+}
+
+@test "an older version both have, over one architecture's newer one, said in one line" {
+  run --separate-stderr newest_common_version libmodbus-dev amd64 i386 < <(madison_out_of_step)
+  [ "$status" -eq 0 ]
+  [ "$output" = "3.1.6-2.1" ]
+  [ "$stderr" = "libmodbus-dev pinned to 3.1.6-2.1, the newest version both amd64 and i386 have; 3.1.6-2.1+deb12u1 is amd64 only today" ]
+}
+
+@test "no version in common: an error naming the package and both lists" {
+  run --separate-stderr newest_common_version libmodbus-dev amd64 i386 < <(
+    madison_out_of_step | grep -v 'bookworm/main amd64')
+  [ "$status" -eq 1 ]
+  [ -z "$output" ]
+  [[ "$stderr" == "libmodbus-dev: no version that both amd64 and i386 have (amd64: 3.1.6-2.1+deb12u1; i386: 3.1.6-2.1);"* ]]
+}
