@@ -16,6 +16,7 @@ load ../common/tool_helpers
 setup_file() {
   local staged="$BATS_FILE_TMPDIR/staged"
   cmake --install "$VARNIK_BUILD_DIR" --prefix "$staged" >/dev/null
+  cp "$VARNIK_BUILD_DIR/install_manifest.txt" "$BATS_FILE_TMPDIR/manifest"
   mv "$staged" "$BATS_FILE_TMPDIR/prefix"
 }
 
@@ -44,7 +45,8 @@ run_on_board() {
       bin/dioctl bin/dio-sim libexec/varnik_dio/Sample \
       share/man/man1/dioctl.1.gz share/man/man1/dio-sim.1.gz share/man/man1/Sample.1.gz \
       share/man/man3/varnik_dio.3.gz share/man/man3/varnik_dio_board.3.gz \
-      share/doc/varnik_dio/LICENSE; do
+      share/doc/varnik_dio/LICENSE \
+      lib/systemd/system/dio-modbusd.service etc/default/dio-modbusd sbin/dio-modbusd; do
     [ -e "$PREFIX/$file" ] || { echo "missing: $file"; false; }
   done
   [ "$(readlink "$LIBDIR/libvarnik_dio.so.1")" = libvarnik_dio.so.1.0.0 ]
@@ -55,6 +57,17 @@ run_on_board() {
   [ ! -e "$PREFIX/bin/Sample" ]
   # The packages' copyright files and changelogs are theirs alone.
   [ "$(ls "$PREFIX/share/doc")" = varnik_dio ]
+  # Nothing outside the prefix given to the install, the units and options
+  # files included.
+  run grep -v "^$BATS_FILE_TMPDIR/staged/" "$BATS_FILE_TMPDIR/manifest"
+  [ "$status" -eq 1 ] || { echo "installed outside the prefix: $output"; false; }
+}
+
+@test "the installed unit runs the program and reads the options file of its own prefix" {
+  local unit="$PREFIX/lib/systemd/system/dio-modbusd.service" staged="$BATS_FILE_TMPDIR/staged"
+  grep -qxF "ExecStart=$staged/sbin/dio-modbusd \$DIO_MODBUSD_OPTIONS" "$unit"
+  grep -qxF "EnvironmentFile=$staged/etc/default/dio-modbusd" "$unit"
+  grep -qx 'WantedBy=multi-user.target' "$unit"
 }
 
 @test "the pkg-config files and the CMake package name no folder of the build machine" {

@@ -5,7 +5,6 @@ bats_require_minimum_version 1.5.0
 load ../common/tool_helpers
 
 : "${DIO_MODBUSD_UNIT:?DIO_MODBUSD_UNIT must name the unit with the program of the build}"
-: "${DIO_MODBUSD_INSTALLED_UNIT:?DIO_MODBUSD_INSTALLED_UNIT must name the unit as installed}"
 : "${DIO_MODBUSD_DEFAULTS:?DIO_MODBUSD_DEFAULTS must name the options file}"
 
 needs_systemd_analyze() {
@@ -29,12 +28,6 @@ needs_systemd_analyze() {
     grep -F "✓ $setting" <<<"$output" >/dev/null || { echo "not in force: $setting" >&2; return 1; }
   done
   grep -F "/dev/mem:rw" <<<"$output" >/dev/null
-}
-
-@test "the installed unit runs the installed program with the options file, once enabled" {
-  grep -qx 'ExecStart=/.*/sbin/dio-modbusd $DIO_MODBUSD_OPTIONS' "$DIO_MODBUSD_INSTALLED_UNIT"
-  grep -qx 'EnvironmentFile=/.*/default/dio-modbusd' "$DIO_MODBUSD_INSTALLED_UNIT"
-  grep -qx 'WantedBy=multi-user.target' "$DIO_MODBUSD_INSTALLED_UNIT"
 }
 
 @test "the shipped options name the device and pass --check without a warning" {
