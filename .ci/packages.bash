@@ -3,7 +3,8 @@
 # Sourced by .ci/run and by the test that checks the whole list installs
 # with the mirror as it is (tests/packaging/ci_packages.bats).
 
-# For the machine's own architecture: the 32-bit build and its emulator,
+# For the machine's own architecture: the 32-bit build and its emulator
+# (registered with the kernel where it cannot run 32-bit programs itself),
 # the sanitizer and fuzzer builds, a Turkish locale, the Debian package
 # tools, and sudo for the README's test command run as a user.
 VARNIK_CI_PACKAGES=(

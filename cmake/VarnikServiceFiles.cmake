@@ -1,12 +1,11 @@
-# A daemon's systemd unit and its options file, installed where the
-# install prefix says:
-# - for the packages' /usr prefix, where Debian wants them:
+# A daemon's program, systemd unit and options file, installed where the
+# install prefix says, as it is given when installing (`cmake --install
+# --prefix`, CPack, DESTDIR):
+# - for the prefix /usr (the packages), where Debian wants them:
 #   /lib/systemd/system and /etc/default;
 # - for any other prefix, below it: PREFIX/lib/systemd/system and
-#   PREFIX/etc/default, the unit naming the program and the options file by
-#   the prefix given when installing (`cmake --install --prefix`), so that
-#   nothing is written outside the prefix and the unit runs what was
-#   installed beside it.
+#   PREFIX/etc/default, so that nothing is written outside the prefix.
+# The unit names the program and the options file of that prefix.
 #
 #   varnik_install_service(<name>
 #     UNIT_TEMPLATE <file.service.in>   @PROGRAM@ and @OPTIONS_FILE@ are
@@ -23,38 +22,32 @@ set(VARNIK_SYSTEMD_UNIT_DIR "" CACHE PATH
 
 function(varnik_install_service name)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "UNIT_TEMPLATE;PROGRAM;OPTIONS_FILE;COMPONENT" "")
-  if(VARNIK_SYSTEMD_UNIT_DIR)
-    set(unit_dir ${VARNIK_SYSTEMD_UNIT_DIR})
-  elseif(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
-    set(unit_dir /lib/systemd/system)
-  else()
-    set(unit_dir lib/systemd/system)
-  endif()
-  if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
-    set(options_dir ${CMAKE_INSTALL_FULL_SYSCONFDIR}/default)
-  else()
-    set(options_dir ${CMAKE_INSTALL_SYSCONFDIR}/default)
-  endif()
-
   install(TARGETS ${arg_PROGRAM} RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR}
           COMPONENT ${arg_COMPONENT})
-  install(FILES ${arg_OPTIONS_FILE} DESTINATION ${options_dir} RENAME ${name}
-          COMPONENT ${arg_COMPONENT})
-  # The unit is made when installing, from the prefix of that install.
-  set(unit ${CMAKE_CURRENT_BINARY_DIR}/installed-unit/${name}.service)
+  # Run when installing: the prefix is only known then.
   install(CODE "
-    function(varnik_installed_path out folder file)
-      if(IS_ABSOLUTE \"\${folder}\")
-        set(\${out} \"\${folder}/\${file}\" PARENT_SCOPE)
-      else()
-        set(\${out} \"\${CMAKE_INSTALL_PREFIX}/\${folder}/\${file}\" PARENT_SCOPE)
-      endif()
-    endfunction()
-    varnik_installed_path(PROGRAM \"${CMAKE_INSTALL_SBINDIR}\" \"$<TARGET_FILE_NAME:${arg_PROGRAM}>\")
-    varnik_installed_path(OPTIONS_FILE \"${options_dir}\" \"${name}\")
-    configure_file(\"${CMAKE_CURRENT_SOURCE_DIR}/${arg_UNIT_TEMPLATE}\" \"${unit}\" @ONLY)
+    get_filename_component(prefix \"\${CMAKE_INSTALL_PREFIX}\" ABSOLUTE)
+    if(prefix STREQUAL \"/usr\")
+      set(unit_dir /lib/systemd/system)
+      set(options_dir /etc/default)
+    else()
+      set(unit_dir \"\${prefix}/lib/systemd/system\")
+      set(options_dir \"\${prefix}/${CMAKE_INSTALL_SYSCONFDIR}/default\")
+    endif()
+    if(NOT \"${VARNIK_SYSTEMD_UNIT_DIR}\" STREQUAL \"\")
+      set(unit_dir \"${VARNIK_SYSTEMD_UNIT_DIR}\")
+    endif()
+    set(PROGRAM \"\${prefix}/${CMAKE_INSTALL_SBINDIR}/$<TARGET_FILE_NAME:${arg_PROGRAM}>\")
+    set(OPTIONS_FILE \"\${options_dir}/${name}\")
+    file(INSTALL DESTINATION \"\${options_dir}\" TYPE FILE RENAME ${name}
+         FILES \"${CMAKE_CURRENT_SOURCE_DIR}/${arg_OPTIONS_FILE}\")
+    # Made in a folder of this install's own, then installed as any file.
+    string(RANDOM LENGTH 12 scratch)
+    set(scratch \"${CMAKE_CURRENT_BINARY_DIR}/unit-\${scratch}\")
+    configure_file(\"${CMAKE_CURRENT_SOURCE_DIR}/${arg_UNIT_TEMPLATE}\" \"\${scratch}/${name}.service\" @ONLY)
+    file(INSTALL DESTINATION \"\${unit_dir}\" TYPE FILE FILES \"\${scratch}/${name}.service\")
+    file(REMOVE_RECURSE \"\${scratch}\")
   " COMPONENT ${arg_COMPONENT})
-  install(FILES ${unit} DESTINATION ${unit_dir} COMPONENT ${arg_COMPONENT})
 
-  set(${name}_CONFFILE ${CMAKE_INSTALL_FULL_SYSCONFDIR}/default/${name} PARENT_SCOPE)
+  set(${name}_CONFFILE /etc/default/${name} PARENT_SCOPE)
 endfunction()

@@ -63,18 +63,42 @@ newest_common_version() {
   printf '%s\n' "$pin"
 }
 
-# Prints, one a line, PACKAGE... and every package they depend on
-# (recursively, recommendations aside) that is "Multi-Arch: same" for
-# ARCH: the ones whose versions must match across architectures.
+# Prints, one a line, the "Multi-Arch: same" packages among PACKAGE... and
+# what apt would install with them for ARCH on an empty machine (its own
+# choice among alternatives, recommendations aside): the packages whose
+# versions must match those of their twins.
 multiarch_same_closure() {
-  local arch=$1 package
+  local arch=$1 package native pattern
   shift
+  native=$(dpkg --print-architecture)
   local -a qualified=()
   for package; do qualified+=("$package:$arch"); done
-  apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts \
-      --no-breaks --no-replaces --no-enhances "${qualified[@]}" 2>/dev/null |
-    sed -n 's/^\([^ <][^ ]*\)$/\1/p' | sort -u | xargs -r apt-cache show --no-all-versions 2>/dev/null |
+  # apt names this machine's own packages without their architecture.
+  pattern="s/^Inst \\([^ :]*\\):$arch (.*/\\1/p"
+  [ "$arch" != "$native" ] || pattern='s/^Inst \([^ :]*\) (.*/\1/p'
+  { apt-get -s -q -o Dir::State::status=/dev/null install --no-install-recommends \
+      "${qualified[@]}" 2>/dev/null || true; } |
+    sed -n "$pattern" | sed "s/\$/:$arch/" | xargs -r apt-cache show --no-all-versions 2>/dev/null |
     awk '/^Package: / { name = $2 } /^Multi-Arch: same$/ { print name }' | sort -u
+}
+
+# An apt preferences text that holds the sources of the packages in PIN...
+# (NAME:ARCH=VERSION) at those versions: the packages of the same source
+# that this machine alone installs (libc6-dev beside libc6) must follow
+# their library to the version pinned, or apt refuses them.
+source_pins() {
+  local pin package
+  local -A version_of=()
+  for pin; do
+    package=${pin%%:*}
+    version_of[$package]=${pin#*=}
+  done
+  for package in "${!version_of[@]}"; do
+    printf '%s\n' "$package=${version_of[$package]}"
+  done | xargs -r apt-cache show --no-all-versions 2>/dev/null |
+    awk '/^Package: / { source = $2 } /^Source: / { source = $2 }
+         /^Version: / && !seen[source " " $2]++ {
+           print "Package: src:" source "\nPin: version " $2 "\nPin-Priority: 1001\n" }'
 }
 
 # Prints the apt-get arguments that install PACKAGE... with their

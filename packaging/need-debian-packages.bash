@@ -53,27 +53,26 @@ installed_twin_version() {
     awk -v native="$native" '$1 != native && $1 != "all" && $3 == "installed" { print $2; exit }'
 }
 
-# The apt-get arguments for the missing PACKAGE...: a package whose twin is
-# installed is asked for at the twin's version, and so is each of its
-# "Multi-Arch: same" dependencies whose twin is installed, since the two
-# halves of a pair must match and apt would take the newest version, and
-# refuse the pair, when the mirror has a newer one for this machine alone.
+# The apt-get arguments for the missing PACKAGE...: each is asked for at
+# the version its twin is installed at, if it is, and so is each
+# "Multi-Arch: same" package apt would install with them whose twin is
+# installed: the two halves of a pair must match, and apt would take the
+# newest version, and refuse the pair, when the mirror has a newer one for
+# this machine alone. Nothing to look up where no other architecture is.
 install_arguments() {
-  local package dependency version
-  for package; do
-    version=$(installed_twin_version "$package")
-    if [ -z "$version" ]; then
-      printf '%s\n' "$package"
-      continue
-    fi
-    printf '%s\n' "$package=$version"
-    while IFS= read -r dependency; do
-      [ "$dependency" != "$package" ] || continue
-      debian_package_installed "$dependency" && continue
-      version=$(installed_twin_version "$dependency")
-      [ -z "$version" ] || printf '%s\n' "$dependency=$version"
-    done < <(multiarch_same_closure "$(dpkg --print-architecture)" "$package")
-  done | awk '!seen[$0]++'
+  local package version
+  {
+    for package; do
+      version=$(installed_twin_version "$package")
+      printf '%s\n' "$package${version:+=$version}"
+    done
+    [ -n "$(dpkg --print-foreign-architectures)" ] || return 0
+    while IFS= read -r package; do
+      debian_package_installed "$package" && continue
+      version=$(installed_twin_version "$package")
+      [ -z "$version" ] || printf '%s\n' "$package=$version"
+    done < <(multiarch_same_closure "$(dpkg --print-architecture)" "$@")
+  } | awk -F= '!seen[$1]++'
 }
 
 need_debian_packages() {

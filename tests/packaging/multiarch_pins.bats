@@ -18,15 +18,20 @@ libmodbus-dev:i386 |  3.1.6-2.1 | http://deb.debian.org/debian bookworm/main i38
 LISTING
 }
 
-@test "the newest version, when both architectures have it, with nothing said" {
-  run --separate-stderr newest_common_version libssl3 amd64 i386 <<'LISTING'
-      libssl3 | 3.0.17-1~deb12u2 | http://deb.debian.org/debian bookworm-updates/main amd64 Packages
-      libssl3 | 3.0.20-1~deb12u2 | http://deb.debian.org/debian bookworm/main amd64 Packages
-   libssl3:i386 | 3.0.20-1~deb12u2 | http://deb.debian.org/debian bookworm/main i386 Packages
-   libssl3:i386 | 3.0.17-1~deb12u2 | http://deb.debian.org/debian bookworm-updates/main i386 Packages
+@test "the newest version by Debian's ordering, when both architectures have it, with nothing said" {
+  # Epochs and "~" order versions, not the listing; a source line is no
+  # binary package, even under the binary's name.
+  run --separate-stderr newest_common_version libfoo amd64 i386 <<'LISTING'
+      libfoo | 2.0-1 | http://deb.debian.org/debian bookworm/main amd64 Packages
+      libfoo | 1:1.0-1 | http://deb.debian.org/debian bookworm/main amd64 Packages
+      libfoo | 1:1.0-1~deb12u1 | http://deb.debian.org/debian bookworm-updates/main amd64 Packages
+   libfoo:i386 | 1:1.0-1~deb12u1 | http://deb.debian.org/debian bookworm-updates/main i386 Packages
+   libfoo:i386 | 2.0-1 | http://deb.debian.org/debian bookworm/main i386 Packages
+   libfoo:i386 | 1:1.0-1 | http://deb.debian.org/debian bookworm/main i386 Packages
+      libfoo | 1:1.0-2 | http://deb.debian.org/debian bookworm/main Sources
 LISTING
   [ "$status" -eq 0 ]
-  [ "$output" = "3.0.20-1~deb12u2" ]
+  [ "$output" = "1:1.0-1" ]
   [ -z "$stderr" ]
 }
 

@@ -14,7 +14,7 @@ setup() {
   : >"$CALLS"
   # INSTALLED: name:architecture[=version] of each installed package.
   export CALLS INSTALLED="cmake:amd64 make:amd64 bats:all" USER_ID=0 UPDATE_STATUS=0
-  fake dpkg 'echo amd64'
+  fake dpkg 'case $1 in --print-architecture) echo amd64 ;; --print-foreign-architectures) echo i386 ;; esac'
   # dpkg-query -W -f=FORMAT PACKAGE: "architecture version status" for each
   # installed architecture of a name, or of name:architecture.
   fake dpkg-query 'for p; do :; done; found=1
@@ -28,13 +28,12 @@ for entry in $INSTALLED; do
   echo "$arch $version installed"; found=0
 done
 exit $found'
-  # apt-cache depends --recurse: libmodbus-dev needs libmodbus5 and libc6,
-  # all three "Multi-Arch: same".
-  fake apt-cache 'case $1 in
-  depends) printf "%s\n" libmodbus-dev:amd64 "  Depends: libmodbus5" libmodbus5:amd64 "  Depends: libc6" libc6:amd64 ;;
-  show) for p; do case $p in lib*) printf "Package: %s\nMulti-Arch: same\n\n" "${p%:*}" ;; esac; done ;;
-esac'
-  fake apt-get 'echo "apt-get $*" >>"$CALLS"; [ "$1" != update ] || exit "$UPDATE_STATUS"'
+  # What apt would install with the packages asked for (apt-get -s on an
+  # empty machine), and which of it is "Multi-Arch: same".
+  export SIMULATED="g++ mbpoll libmodbus-dev libmodbus5 libc6"
+  fake apt-cache 'shift; for p; do case $p in lib*) printf "Package: %s\nMulti-Arch: same\n\n" "${p%:*}" ;; esac; done'
+  fake apt-get 'case " $* " in *" -s "*) printf "Inst %s (1.0 Debian [amd64])\n" $SIMULATED; exit 0 ;; esac
+echo "apt-get $*" >>"$CALLS"; [ "$1" != update ] || exit "$UPDATE_STATUS"'
   fake sudo 'echo "sudo $1" >>"$CALLS"; "$@"'
   fake id 'echo "$USER_ID"'
   PATH="$FAKE:$PATH"
@@ -58,13 +57,14 @@ fake() {
 }
 
 @test "a library installed for i386 alone is missing, and is installed at the i386 version" {
-  # The mirror may offer amd64 a newer version than i386 has: the pair, and
-  # each "Multi-Arch: same" dependency whose twin is installed, must match.
+  # The mirror may offer amd64 a newer version than i386 has: a pair must
+  # match, the package asked for and each "Multi-Arch: same" dependency
+  # whose twin is installed (mbpoll needs libmodbus5 too).
   INSTALLED="$INSTALLED libmodbus-dev:i386=3.1.6-2.1 libmodbus5:i386=3.1.6-2.1 libc6:amd64=2.36 libc6:i386=2.36"
-  run need_debian_packages "to build" cmake g++ libmodbus-dev libmodbus-dev:i386
+  run need_debian_packages "to build" cmake g++ mbpoll libmodbus-dev libmodbus-dev:i386
   [ "$status" -eq 0 ]
-  [ "${lines[0]}" = "Missing Debian packages to build: g++ libmodbus-dev" ]
-  grep -qx "apt-get install -y -q --no-install-recommends g++ libmodbus-dev=3.1.6-2.1 libmodbus5=3.1.6-2.1" "$CALLS"
+  [ "${lines[0]}" = "Missing Debian packages to build: g++ mbpoll libmodbus-dev" ]
+  grep -qx "apt-get install -y -q --no-install-recommends g++ mbpoll libmodbus-dev=3.1.6-2.1 libmodbus5=3.1.6-2.1" "$CALLS"
   # Both architectures installed, at any version: nothing to do.
   INSTALLED="$INSTALLED libmodbus-dev:amd64=3.1.6-2.1+deb12u1"
   : >"$CALLS"
