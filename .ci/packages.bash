@@ -4,11 +4,12 @@
 # with the mirror as it is (tests/packaging/ci_packages.bats).
 
 # For the machine's own architecture: the 32-bit build and its emulator
-# (registered with the kernel where it cannot run 32-bit programs itself),
+# (its static build registered with the kernel where the kernel cannot
+# run 32-bit programs itself),
 # the sanitizer and fuzzer builds, a Turkish locale, the Debian package
 # tools, and sudo for the README's test command run as a user.
 VARNIK_CI_PACKAGES=(
-  g++-multilib qemu-user
+  g++-multilib qemu-user qemu-user-static
   clang libclang-rt-dev
   locales
   dpkg-dev file lintian fakeroot

@@ -24,20 +24,29 @@ function(varnik_install_service name)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "UNIT_TEMPLATE;PROGRAM;OPTIONS_FILE;COMPONENT" "")
   install(TARGETS ${arg_PROGRAM} RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR}
           COMPONENT ${arg_COMPONENT})
-  # Run when installing: the prefix is only known then.
+  # Run when installing: the prefix is only known then. A folder given as
+  # an absolute path (-DCMAKE_INSTALL_SYSCONFDIR=/etc) is taken as it is.
   install(CODE "
     get_filename_component(prefix \"\${CMAKE_INSTALL_PREFIX}\" ABSOLUTE)
+    function(varnik_below_prefix out folder)
+      if(IS_ABSOLUTE \"\${folder}\")
+        set(\${out} \"\${folder}\" PARENT_SCOPE)
+      else()
+        set(\${out} \"\${prefix}/\${folder}\" PARENT_SCOPE)
+      endif()
+    endfunction()
     if(prefix STREQUAL \"/usr\")
       set(unit_dir /lib/systemd/system)
       set(options_dir /etc/default)
     else()
-      set(unit_dir \"\${prefix}/lib/systemd/system\")
-      set(options_dir \"\${prefix}/${CMAKE_INSTALL_SYSCONFDIR}/default\")
+      varnik_below_prefix(unit_dir lib/systemd/system)
+      varnik_below_prefix(options_dir \"${CMAKE_INSTALL_SYSCONFDIR}/default\")
     endif()
     if(NOT \"${VARNIK_SYSTEMD_UNIT_DIR}\" STREQUAL \"\")
       set(unit_dir \"${VARNIK_SYSTEMD_UNIT_DIR}\")
     endif()
-    set(PROGRAM \"\${prefix}/${CMAKE_INSTALL_SBINDIR}/$<TARGET_FILE_NAME:${arg_PROGRAM}>\")
+    varnik_below_prefix(sbin_dir \"${CMAKE_INSTALL_SBINDIR}\")
+    set(PROGRAM \"\${sbin_dir}/$<TARGET_FILE_NAME:${arg_PROGRAM}>\")
     set(OPTIONS_FILE \"\${options_dir}/${name}\")
     file(INSTALL DESTINATION \"\${options_dir}\" TYPE FILE RENAME ${name}
          FILES \"${CMAKE_CURRENT_SOURCE_DIR}/${arg_OPTIONS_FILE}\")

@@ -64,41 +64,39 @@ newest_common_version() {
 }
 
 # Prints, one a line, the "Multi-Arch: same" packages among PACKAGE... and
-# what apt would install with them for ARCH on an empty machine (its own
-# choice among alternatives, recommendations aside): the packages whose
-# versions must match those of their twins.
+# what apt would install with them for the board's architecture on an
+# empty machine (its own choice among alternatives, recommendations aside):
+# the packages whose versions must match those of their amd64 twins. Fails
+# with apt's own words when apt cannot install them.
 multiarch_same_closure() {
-  local arch=$1 package native pattern
-  shift
-  native=$(dpkg --print-architecture)
+  local arch=$VARNIK_BOARD_ARCHITECTURE package simulation
   local -a qualified=()
-  for package; do qualified+=("$package:$arch"); done
-  # apt names this machine's own packages without their architecture.
-  pattern="s/^Inst \\([^ :]*\\):$arch (.*/\\1/p"
-  [ "$arch" != "$native" ] || pattern='s/^Inst \([^ :]*\) (.*/\1/p'
-  { apt-get -s -q -o Dir::State::status=/dev/null install --no-install-recommends \
-      "${qualified[@]}" 2>/dev/null || true; } |
-    sed -n "$pattern" | sed "s/\$/:$arch/" | xargs -r apt-cache show --no-all-versions 2>/dev/null |
+  for package; do qualified+=("${package%:*}:$arch"); done
+  if ! simulation=$(apt-get -s -q -o Dir::State::status=/dev/null \
+      install --no-install-recommends "${qualified[@]}" 2>&1); then
+    grep '^E:' <<<"$simulation" >&2
+    echo "apt cannot install ${qualified[*]} (is the $arch architecture enabled:" \
+      "dpkg --add-architecture $arch, then apt-get update?)" >&2
+    return 1
+  fi
+  sed -n "s/^Inst \([^ :]*:$arch\) (.*/\1/p" <<<"$simulation" |
+    xargs -r apt-cache show --no-all-versions 2>/dev/null |
     awk '/^Package: / { name = $2 } /^Multi-Arch: same$/ { print name }' | sort -u
 }
 
-# An apt preferences text that holds the sources of the packages in PIN...
-# (NAME:ARCH=VERSION) at those versions: the packages of the same source
-# that this machine alone installs (libc6-dev beside libc6) must follow
-# their library to the version pinned, or apt refuses them.
+# An apt preferences text that holds the source of each package in
+# PACKAGE=VERSION... at that version, on every architecture, with
+# PRIORITY: the packages of the same source that one architecture alone
+# installs (libc6-dev beside libc6) must follow their library to that
+# version, or apt refuses them. Under 1000 a pin never downgrades; 1001
+# does, where a pair had to step back.
 source_pins() {
-  local pin package
-  local -A version_of=()
-  for pin; do
-    package=${pin%%:*}
-    version_of[$package]=${pin#*=}
-  done
-  for package in "${!version_of[@]}"; do
-    printf '%s\n' "$package=${version_of[$package]}"
-  done | xargs -r apt-cache show --no-all-versions 2>/dev/null |
-    awk '/^Package: / { source = $2 } /^Source: / { source = $2 }
+  local priority=$1
+  shift
+  printf '%s\n' "$@" | xargs -r apt-cache show --no-all-versions 2>/dev/null |
+    awk -v priority="$priority" '/^Package: / { source = $2 } /^Source: / { source = $2 }
          /^Version: / && !seen[source " " $2]++ {
-           print "Package: src:" source "\nPin: version " $2 "\nPin-Priority: 1001\n" }'
+           print "Package: src:" source ":any\nPin: version " $2 "\nPin-Priority: " priority "\n" }'
 }
 
 # Prints the apt-get arguments that install PACKAGE... with their
@@ -106,18 +104,17 @@ source_pins() {
 # the board's, each at the newest version both have (NAME:ARCH=VERSION).
 # Fails, naming the package, when some package has no version in common.
 both_architectures_pins() {
-  local native package version
+  local native package version closure_list madison
   native=$(dpkg --print-architecture)
+  closure_list=$(multiarch_same_closure "$@") || return 1
   local -a closure
-  mapfile -t closure < <(multiarch_same_closure "$VARNIK_BOARD_ARCHITECTURE" "$@")
+  mapfile -t closure <<<"$closure_list"
   for package; do
-    printf '%s\n' "${closure[@]}" | grep -qxF -- "$package" && continue
-    echo "$package: the package lists hold no \"Multi-Arch: same\" package of that name" \
-      "for $VARNIK_BOARD_ARCHITECTURE (is the architecture enabled:" \
-      "dpkg --add-architecture $VARNIK_BOARD_ARCHITECTURE, then apt-get update?)" >&2
+    grep -qxF -- "$package" <<<"$closure_list" && continue
+    echo "$package is not a \"Multi-Arch: same\" package for $VARNIK_BOARD_ARCHITECTURE:" \
+      "it needs no twin of the same version" >&2
     return 1
   done
-  local madison
   madison=$(for package in "${closure[@]}"; do
     printf '%s\n' "$package:$native" "$package:$VARNIK_BOARD_ARCHITECTURE"
   done | xargs apt-cache madison 2>/dev/null)

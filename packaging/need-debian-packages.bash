@@ -54,25 +54,35 @@ installed_twin_version() {
 }
 
 # The apt-get arguments for the missing PACKAGE...: each is asked for at
-# the version its twin is installed at, if it is, and so is each
-# "Multi-Arch: same" package apt would install with them whose twin is
-# installed: the two halves of a pair must match, and apt would take the
-# newest version, and refuse the pair, when the mirror has a newer one for
-# this machine alone. Nothing to look up where no other architecture is.
+# the version its twin is installed at, if it is.
 install_arguments() {
   local package version
-  {
-    for package; do
-      version=$(installed_twin_version "$package")
-      printf '%s\n' "$package${version:+=$version}"
-    done
-    [ -n "$(dpkg --print-foreign-architectures)" ] || return 0
-    while IFS= read -r package; do
-      debian_package_installed "$package" && continue
-      version=$(installed_twin_version "$package")
-      [ -z "$version" ] || printf '%s\n' "$package=$version"
-    done < <(multiarch_same_closure "$(dpkg --print-architecture)" "$@")
-  } | awk -F= '!seen[$1]++'
+  for package; do
+    version=$(installed_twin_version "$package")
+    printf '%s\n' "$package${version:+=$version}"
+  done
+}
+
+# "NAME=VERSION" for each "Multi-Arch: same" package installed for another
+# architecture than the machine's own.
+installed_twins() {
+  local native
+  native=$(dpkg --print-architecture)
+  { dpkg-query -W -f='${Architecture} ${Multi-Arch} ${db:Status-Status} ${binary:Package}=${Version}\n' 2>/dev/null || true; } |
+    awk -v native="$native" '$1 != native && $1 != "all" && $2 == "same" && $3 == "installed" { print $4 }'
+}
+
+# apt preferences that hold the sources of the packages installed for
+# another architecture at their installed versions, after the machine's
+# own /etc/apt/preferences: whatever this install brings of those sources
+# (a twin, libmodbus5 for mbpoll, libmodbus-dev beside an installed
+# libmodbus5 pair) comes at the version the pair has, even when the mirror
+# offers this machine a newer one; nothing installed is downgraded.
+twin_source_preferences() {
+  local -a twins
+  mapfile -t twins < <(installed_twins)
+  [ ! -r /etc/apt/preferences ] || { cat /etc/apt/preferences; echo; }
+  [ "${#twins[@]}" -eq 0 ] || source_pins 990 "${twins[@]}"
 }
 
 need_debian_packages() {
@@ -107,6 +117,13 @@ need_debian_packages() {
   # the lists from before, may still hold the packages.
   "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q >&2 ||
     echo "apt-get update failed; trying the install with the package lists there are" >&2
+  local preferences status=0
+  preferences=$(mktemp "${TMPDIR:-/tmp}/varnik-apt-preferences.XXXXXX")
+  twin_source_preferences >"$preferences"
+  chmod 0644 "$preferences"
   "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-    apt-get install -y -q --no-install-recommends "${arguments[@]}" >&2
+    apt-get -o Dir::Etc::Preferences="$preferences" \
+    install -y -q --no-install-recommends "${arguments[@]}" >&2 || status=$?
+  rm -f "$preferences"
+  return "$status"
 }

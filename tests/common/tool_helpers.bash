@@ -41,13 +41,16 @@ setup_boards() {
 # The command that runs a program of the build under the preload (and the
 # emulator, if any), with the throwaway board as the simulated board's
 # default, into the array PROG_COMMAND. env execs the program, so a program
-# started in the background has $! as its own process id.
+# started in the background has $! as its own process id. The emulator is
+# given the preload on its command line: a variable for it would reach the
+# programs started from the emulated one too, and override their preload
+# where the kernel runs them through binfmt_misc.
 prog_command() {
   local board_setting=(VARNIK_SIM_BOARD="$THROWAWAY_BOARD")
   if [ "${PROG_WITHOUT_BOARD_VARIABLE:-}" = 1 ]; then board_setting=(-u VARNIK_SIM_BOARD); fi
   if [ -n "$VARNIK_TEST_LAUNCHER" ]; then
     PROG_COMMAND=(env "${board_setting[@]}"
-      QEMU_SET_ENV="LD_PRELOAD=$VARNIK_SIM_LIBRARY" "$VARNIK_TEST_LAUNCHER" "$@")
+      "$VARNIK_TEST_LAUNCHER" -E "LD_PRELOAD=$VARNIK_SIM_LIBRARY" "$@")
   else
     PROG_COMMAND=(env "${board_setting[@]}" LD_PRELOAD="$VARNIK_SIM_LIBRARY" "$@")
   fi

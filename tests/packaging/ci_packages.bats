@@ -5,6 +5,8 @@
 # i386 package lists (dpkg --add-architecture i386; apt-get update), as
 # CI has them.
 
+bats_require_minimum_version 1.5.0
+
 setup() {
   local source_dir="$BATS_TEST_DIRNAME/../.."
   . "$source_dir/packaging/need-debian-packages.bash"
@@ -13,28 +15,43 @@ setup() {
     skip "the $VARNIK_BOARD_ARCHITECTURE architecture is not enabled here, as CI enables it"
 }
 
-# apt-get -s install ARGUMENT... on an empty machine, the sources of PIN...
-# held at their versions as .ci/run holds them.
+# The pins of PACKAGE... into the array pins, failing with the picker.
+pin_both_architectures() {
+  run --separate-stderr both_architectures_pins "$@"
+  [ "$status" -eq 0 ] || { echo "$stderr"; false; }
+  mapfile -t pins <<<"$output"
+}
+
+# apt-get -s install ARGUMENT... on an empty machine, with the sources of
+# the pins held as .ci/run holds them, and none of this machine's own
+# preferences.
 simulate_install_with_pins() {
-  source_pins "${pins[@]}" >"$BATS_TEST_TMPDIR/preferences"
+  source_pins 1001 "${pins[@]}" >"$BATS_TEST_TMPDIR/preferences"
+  mkdir -p "$BATS_TEST_TMPDIR/no-preferences"
   : >"$BATS_TEST_TMPDIR/status"
   run apt-get -s -o Dir::State::status="$BATS_TEST_TMPDIR/status" \
     -o Dir::Etc::Preferences="$BATS_TEST_TMPDIR/preferences" \
+    -o Dir::Etc::PreferencesParts="$BATS_TEST_TMPDIR/no-preferences" \
     install --no-install-recommends --allow-downgrades "$@" "${pins[@]}"
 }
 
 @test "CI's whole list installs on an empty machine, every pair at one version" {
   local -a pins
-  mapfile -t pins < <(both_architectures_pins "${VARNIK_CI_BOTH_ARCHITECTURES[@]}")
-  [ "${#pins[@]}" -ge $((2 * ${#VARNIK_CI_BOTH_ARCHITECTURES[@]})) ]
+  pin_both_architectures "${VARNIK_CI_BOTH_ARCHITECTURES[@]}"
   simulate_install_with_pins \
     "${VARNIK_CI_PACKAGES[@]}" "${VARNIK_BUILD_PACKAGES[@]}" "${VARNIK_TEST_PACKAGES[@]}"
   [ "$status" -eq 0 ] || { echo "$output" | tail -20; false; }
-  # Every pinned pair is among what apt would install, at its version.
-  local pin package version
+  # Each package asked for, on both architectures, at the version pinned.
+  local package arch
+  for package in "${VARNIK_CI_BOTH_ARCHITECTURES[@]}"; do
+    for arch in amd64 i386; do
+      printf '%s\n' "${pins[@]}" | grep -q "^$package:$arch=" || { echo "not pinned: $package:$arch"; false; }
+    done
+  done
+  local pin
   for pin in "${pins[@]}"; do
-    package=${pin%%=*} version=${pin#*=}
-    grep -qF "Inst ${package%:amd64} ($version " <<<"$output" ||
+    package=${pin%%=*}
+    grep -qF "Inst ${package%:amd64} (${pin#*=} " <<<"$output" ||
       { echo "not installed as pinned: $pin"; false; }
   done
 }
@@ -43,7 +60,7 @@ simulate_install_with_pins() {
   # zlib1g-dev needs zlib1g at its own version exactly; while the mirror
   # offers amd64 a newer zlib1g than i386, only the source pin lets both go.
   local -a pins
-  mapfile -t pins < <(both_architectures_pins zlib1g)
+  pin_both_architectures zlib1g
   simulate_install_with_pins zlib1g-dev
   [ "$status" -eq 0 ] || { echo "$output" | tail -20; false; }
 }

@@ -49,3 +49,20 @@ LISTING
   [ -z "$output" ]
   [[ "$stderr" == "libmodbus-dev: no version that both amd64 and i386 have (amd64: 3.1.6-2.1+deb12u1; i386: 3.1.6-2.1);"* ]]
 }
+
+@test "the sources of the pins are held at the pinned versions, once each, on every architecture" {
+  # apt-cache show as Debian's lists have it: a source named apart from
+  # the package, with its own version in parentheses, or not named at all.
+  mkdir -p "$BATS_TEST_TMPDIR/bin"
+  printf '%s\n' '#!/bin/sh' 'cat <<LISTING' \
+    'Package: libgcc-s1' 'Source: gcc-12 (12.2.0-14)' 'Version: 12.2.0-14+deb12u1' '' \
+    'Package: libstdc++6' 'Source: gcc-12 (12.2.0-14)' 'Version: 12.2.0-14+deb12u1' '' \
+    'Package: libmodbus5' 'Version: 3.1.6-2.1' 'LISTING' >"$BATS_TEST_TMPDIR/bin/apt-cache"
+  chmod +x "$BATS_TEST_TMPDIR/bin/apt-cache"
+  PATH="$BATS_TEST_TMPDIR/bin:$PATH" run source_pins 1001 \
+    libgcc-s1:i386=12.2.0-14+deb12u1 libstdc++6:i386=12.2.0-14+deb12u1 libmodbus5:i386=3.1.6-2.1
+  [ "$status" -eq 0 ]
+  [ "$output" = "$(printf '%s\n' \
+    'Package: src:gcc-12:any' 'Pin: version 12.2.0-14+deb12u1' 'Pin-Priority: 1001' '' \
+    'Package: src:libmodbus5:any' 'Pin: version 3.1.6-2.1' 'Pin-Priority: 1001')" ]
+}

@@ -13,26 +13,32 @@ setup() {
   mkdir -p "$FAKE"
   : >"$CALLS"
   # INSTALLED: name:architecture[=version] of each installed package.
-  export CALLS INSTALLED="cmake:amd64 make:amd64 bats:all" USER_ID=0 UPDATE_STATUS=0
+  export CALLS INSTALLED="cmake:amd64 make:amd64 bats:all" USER_ID=0 UPDATE_STATUS=0 BATS_TEST_TMPDIR
   fake dpkg 'case $1 in --print-architecture) echo amd64 ;; --print-foreign-architectures) echo i386 ;; esac'
   # dpkg-query -W -f=FORMAT PACKAGE: "architecture version status" for each
-  # installed architecture of a name, or of name:architecture.
+  # installed architecture of a name, or of name:architecture; with no
+  # package, every one as "architecture multi-arch status name:arch=version"
+  # ("Multi-Arch: same" for the libraries).
   fake dpkg-query 'for p; do :; done; found=1
 for entry in $INSTALLED; do
   name=${entry%%:*} rest=${entry#*:} version=1.0
   arch=${rest%%=*}; case $rest in *=*) version=${rest#*=} ;; esac
   case "$p" in
+    -f=*) multiarch=foreign; case $name in lib*) multiarch=same ;; esac
+          echo "$arch $multiarch installed $name:$arch=$version"; continue ;;
     *:*) [ "$name:$arch" = "$p" ] || continue ;;
     *) [ "$name" = "$p" ] || continue ;;
   esac
   echo "$arch $version installed"; found=0
 done
 exit $found'
-  # What apt would install with the packages asked for (apt-get -s on an
-  # empty machine), and which of it is "Multi-Arch: same".
-  export SIMULATED="g++ mbpoll libmodbus-dev libmodbus5 libc6"
-  fake apt-cache 'shift; for p; do case $p in lib*) printf "Package: %s\nMulti-Arch: same\n\n" "${p%:*}" ;; esac; done'
-  fake apt-get 'case " $* " in *" -s "*) printf "Inst %s (1.0 Debian [amd64])\n" $SIMULATED; exit 0 ;; esac
+  # apt-cache show NAME:ARCH=VERSION...: libmodbus5 and libmodbus-dev are
+  # built from libmodbus.
+  fake apt-cache 'shift; for p; do name=${p%%:*}
+printf "Package: %s\nSource: %s\nVersion: %s\n\n" "$name" "${name%%[0-9-]*}" "${p#*=}"; done'
+  # apt-get -o Dir::Etc::Preferences=FILE install ...: the preferences are
+  # kept for the test to read, the rest recorded.
+  fake apt-get 'if [ "$1" = -o ]; then cp "${2#*=}" "$BATS_TEST_TMPDIR/preferences"; shift 2; fi
 echo "apt-get $*" >>"$CALLS"; [ "$1" != update ] || exit "$UPDATE_STATUS"'
   fake sudo 'echo "sudo $1" >>"$CALLS"; "$@"'
   fake id 'echo "$USER_ID"'
@@ -56,15 +62,18 @@ fake() {
   [ ! -s "$CALLS" ]
 }
 
-@test "a library installed for i386 alone is missing, and is installed at the i386 version" {
-  # The mirror may offer amd64 a newer version than i386 has: a pair must
-  # match, the package asked for and each "Multi-Arch: same" dependency
-  # whose twin is installed (mbpoll needs libmodbus5 too).
+@test "a library installed for i386 alone is missing, and comes at the i386 version, its source held there" {
+  # The mirror may offer amd64 a newer version than i386 has: the package
+  # asked for comes at its twin's version, and whatever else the install
+  # brings of an installed pair's source (libmodbus5 for mbpoll) too.
   INSTALLED="$INSTALLED libmodbus-dev:i386=3.1.6-2.1 libmodbus5:i386=3.1.6-2.1 libc6:amd64=2.36 libc6:i386=2.36"
   run need_debian_packages "to build" cmake g++ mbpoll libmodbus-dev libmodbus-dev:i386
   [ "$status" -eq 0 ]
   [ "${lines[0]}" = "Missing Debian packages to build: g++ mbpoll libmodbus-dev" ]
-  grep -qx "apt-get install -y -q --no-install-recommends g++ mbpoll libmodbus-dev=3.1.6-2.1 libmodbus5=3.1.6-2.1" "$CALLS"
+  grep -qx "apt-get install -y -q --no-install-recommends g++ mbpoll libmodbus-dev=3.1.6-2.1" "$CALLS"
+  [ "$(grep -A2 '^Package: src:libmodbus:any$' "$BATS_TEST_TMPDIR/preferences")" = \
+    "$(printf '%s\n' "Package: src:libmodbus:any" "Pin: version 3.1.6-2.1" "Pin-Priority: 990")" ]
+  grep -q "^Package: src:libc:any" "$BATS_TEST_TMPDIR/preferences"
   # Both architectures installed, at any version: nothing to do.
   INSTALLED="$INSTALLED libmodbus-dev:amd64=3.1.6-2.1+deb12u1"
   : >"$CALLS"
