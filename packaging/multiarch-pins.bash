@@ -33,8 +33,9 @@ newest_version() {
 }
 
 # Prints the newest version of PACKAGE that both ARCH_A and ARCH_B have,
-# from `apt-cache madison` output on standard input. When that is older than what one of them offers, says so in one line on
-# standard error; when they have none in common, says so and fails.
+# from `apt-cache madison` output on standard input. When that is older
+# than what one of them offers, says so in one line on standard error;
+# when they have none in common, says so and fails.
 newest_common_version() {
   local package=$1 arch_a=$2 arch_b=$3 version common=() newest_a newest_b pin madison
   local -a versions_a versions_b
@@ -53,13 +54,11 @@ newest_common_version() {
   pin=$(newest_version "${common[@]}")
   newest_a=$(newest_version "${versions_a[@]}")
   newest_b=$(newest_version "${versions_b[@]}")
-  if [ "$newest_a" != "$pin" ] || [ "$newest_b" != "$pin" ]; then
-    local only=()
-    [ "$newest_a" = "$pin" ] || only+=("$newest_a is $arch_a only")
-    [ "$newest_b" = "$pin" ] || only+=("$newest_b is $arch_b only")
-    echo "$package pinned to $pin, the newest version both $arch_a and $arch_b have;" \
-      "$(IFS=,; echo "${only[*]}" | sed 's/,/, /g') today" >&2
-  fi
+  local newer=""
+  [ "$newest_a" = "$pin" ] || newer="$newest_a is $arch_a only"
+  [ "$newest_b" = "$pin" ] || newer="${newer:+$newer, }$newest_b is $arch_b only"
+  [ -z "$newer" ] ||
+    echo "$package pinned to $pin, the newest version both $arch_a and $arch_b have; $newer today" >&2
   printf '%s\n' "$pin"
 }
 
