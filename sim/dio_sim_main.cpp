@@ -3,6 +3,7 @@
 // a board.
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "dio_sim_inputs.h"
 #include "dio_sim_paths.h"
 #include "dio_sim_run.h"
+#include "tool_messages.h"
 
 namespace {
 
@@ -82,7 +84,8 @@ std::string WritableBoardPath(const Arguments &args) {
 
 void Dispatch(const Subcommands &sub, Arguments &args) {
   if (sub.path->parsed()) {
-    std::cout << BoardPath(args) << '\n';
+    std::printf("%s\n", BoardPath(args).c_str());
+    varnik::tools::FlushOutput();
   } else if (sub.make_new->parsed()) {
     MakeFreshBoard(WritableBoardPath(args));
   } else if (sub.inputs->parsed()) {
@@ -113,6 +116,7 @@ int UsageError(const CLI::App &app, const CLI::ParseError &error) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  varnik::tools::SetProgramName("dio-sim");
   CLI::App app{"The simulated board's own tool", "dio-sim"};
   Arguments args;
   const Subcommands sub = Describe(app, args);
@@ -127,6 +131,8 @@ int main(int argc, char **argv) {
   } catch (const ToolError &error) {
     std::cerr << "dio-sim: " << error.what() << '\n';
     return error.status();
+  } catch (const varnik::tools::OutputError &error) {
+    return varnik::tools::ReportOutputError(error);
   }
   return 0;
 }

@@ -123,6 +123,10 @@ x86_machine_of() {
   run run_prog "$DIO_SIM" --board rel/b.img path
   output_is "$BATS_TEST_TMPDIR/rel/b.img"
   [ ! -e "$BATS_TEST_TMPDIR/rel" ]
+  to_full_disk() { run_prog "$@" >/dev/full; }
+  run to_full_disk "$DIO_SIM" --board /some/where/b.img path
+  status_is 1
+  output_is "dio-sim: cannot write the output: No space left on device"
 }
 
 @test "the default board is VARNIK_SIM_BOARD, then XDG_STATE_HOME, then ~/.local/state" {

@@ -64,6 +64,20 @@ setup() { setup_boards; }
   [[ "$output" == "dioctl: /dev/mem: Operation not permitted ("*"/proc/iomem)" ]]
 }
 
+# dioctl on the test's board, its standard output a full disk.
+dioctl_to_full_disk() {
+  run_prog "$DIOCTL" --device "$BOARD" "$@" >/dev/full
+}
+
+@test "output that cannot be written: status 1 and the write error, never a silent 0" {
+  for verb in get info "show --json" "watch --initial --timeout 5s"; do
+    # shellcheck disable=SC2086 # the verb and its options as words
+    run dioctl_to_full_disk $verb
+    [ "$status" -eq 1 ] || { echo "$verb: status $status" >&2; false; }
+    output_is "dioctl: cannot write the output: No space left on device"
+  done
+}
+
 @test "usage errors: status 2, the bad word named, nothing written" {
   usage_error_names frob frob
   usage_error_names "no verb"
@@ -75,6 +89,8 @@ setup() { setup_boards; }
   usage_error_names "'zz'" set DO=zz
   usage_error_names DO4 set DO4
   usage_error_names DI0 toggle DO0 DI0
+  usage_error_names DO3 toggle DO3 DO3
+  usage_error_names DO3 toggle DO do3
   usage_error_names --json get --json --numeric
   usage_error_names "'10'" pulse DO0 --width 10
   usage_error_names "'-5ms'" pulse DO0 --width -5ms
@@ -90,7 +106,7 @@ setup() { setup_boards; }
   usage_error_names --count pulse DO0 --count 0
   usage_error_names "'11s'" watch --interval 11s
   usage_error_names "'61s'" watch --debounce 61s
-  usage_error_names --count watch --count 0
+  usage_error_names "--count: must be at least 1" watch --count 0
   usage_error_names "'1'" show --watch --interval 1
   usage_error_names --watch show --interval 1s
   usage_error_names DI wait DI=0x01

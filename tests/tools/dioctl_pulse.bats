@@ -1,5 +1,5 @@
 # dioctl pulse: the line goes to the other level and back, as often as
-# asked, and is left as it was found, also when interrupted.
+# asked, and is left as it was found, also when a signal stops it.
 bats_require_minimum_version 1.5.0
 load dioctl_common
 
@@ -43,15 +43,20 @@ rising DO5
 falling DO5"
 }
 
-@test "pulse interrupted: the level is restored, exit 130" {
-  for signal in INT TERM; do
+@test "pulse stopped by any signal of the stop table: the level is restored, then its status" {
+  # 130 after a requested stop, 128 + N after an unexpected one.
+  for signal in HUP INT TERM QUIT USR1 USR2 ALRM VTALRM PROF IO PWR XCPU XFSZ RTMIN RTMAX; do
     run dioctl set DO6=1
     spawn_prog "$BATS_TEST_TMPDIR/pulse.out" "$DIOCTL" --device "$BOARD" pulse DO6 --width 20s
     board_opened_by_a_program && sleep 0.3
-    [ "$(peek "${DO_REGISTERS[6]}")" = 01 ]
+    [ "$(peek "${DO_REGISTERS[6]}")" = 01 ] || { echo "SIG$signal: no pulse" >&2; false; }
     kill -s "$signal" "$SPAWNED_PID"
     wait_spawned
-    status_is 130
-    [ "$(peek "${DO_REGISTERS[6]}")" = 00 ]
+    case $signal in
+      HUP | INT | TERM) expected=130 ;;
+      *) expected=$((128 + $(kill -l "$signal"))) ;;
+    esac
+    [ "$status" -eq "$expected" ] || { echo "SIG$signal: status $status, not $expected" >&2; false; }
+    [ "$(peek "${DO_REGISTERS[6]}")" = 00 ] || { echo "SIG$signal: DO6 left driven" >&2; false; }
   done
 }

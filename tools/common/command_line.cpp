@@ -31,6 +31,16 @@ void AddVersionFlag(CLI::App &app, const std::string &version) {
   app.set_version_flag("--version", ProgramName() + " " + version, "Print the version and exit");
 }
 
+CLI::Validator AtLeastOne() {
+  return CLI::Validator(
+      [](const std::string &word) {
+        const bool positive = !word.empty() && word.find_first_not_of("0123456789") == std::string::npos &&
+                              word.find_first_not_of('0') != std::string::npos;
+        return positive ? std::string() : std::string("must be at least 1");
+      },
+      "");  // no description: the help shows the type name alone
+}
+
 std::optional<int> ParseCommandLine(CLI::App &app, int argc, const char *const *argv) {
   try {
     app.parse(argc, argv);

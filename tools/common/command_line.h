@@ -14,6 +14,10 @@ namespace varnik::tools {
 // Adds --version, which prints "PROGRAM VERSION".
 void AddVersionFlag(CLI::App &app, const std::string &version);
 
+// A count that must be a whole number of at least 1: "--count: must be at
+// least 1" rather than CLI11's range of doubles.
+CLI::Validator AtLeastOne();
+
 // Parses argv into app. The exit status when the parse alone ends the run
 // (help, version, a bad command line); nothing when the tool should go on.
 std::optional<int> ParseCommandLine(CLI::App &app, int argc, const char *const *argv);

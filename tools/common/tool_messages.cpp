@@ -1,6 +1,8 @@
 #include "tool_messages.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace varnik::tools {
 
@@ -18,6 +20,22 @@ const std::string &ProgramName() { return Name(); }
 void PrintError(const std::string &message) {
   std::fflush(stdout);  // what was printed before the error stays before it
   std::fprintf(stderr, "%s: %s\n", ProgramName().c_str(), message.c_str());
+}
+
+void FlushOutput() {
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0;
+  if (flushed && !std::ferror(stdout)) return;
+  const int error_number = errno;
+  std::clearerr(stdout);
+  throw OutputError(std::string("cannot write the output: ") +
+                        (error_number != 0 ? std::strerror(error_number) : "write error"),
+                    error_number);
+}
+
+int ReportOutputError(const OutputError &error) {
+  if (error.error_number() != EPIPE) PrintError(error.what());
+  return kExitDeviceError;
 }
 
 int ReportUsageError(const std::string &message) {

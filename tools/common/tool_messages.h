@@ -16,7 +16,7 @@ enum ExitStatus : int {
   kExitDeviceError = 1,
   kExitUsage = 2,
   kExitTimeout = 124,      // as timeout(1)
-  kExitInterrupted = 130,  // 128 + SIGINT, also for SIGTERM
+  kExitInterrupted = 130,  // 128 + SIGINT, also for SIGHUP and SIGTERM
 };
 
 // A bad command line; the message names the word that is wrong.
@@ -24,6 +24,25 @@ class UsageError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// Standard output could not be written: a full disk, a reader gone.
+class OutputError : public std::runtime_error {
+ public:
+  OutputError(const std::string &message, int error_number)
+      : std::runtime_error(message), error_number_(error_number) {}
+  int error_number() const { return error_number_; }
+
+ private:
+  int error_number_;
+};
+
+// Flushes standard output; OutputError when this or an earlier write of it
+// failed, so that a tool never ends with 0 having written nothing.
+void FlushOutput();
+
+// Prints the output error and returns kExitDeviceError. A reader that left
+// (a closed pipe, as with `| head`) gets no message: it wanted no more.
+int ReportOutputError(const OutputError &error);
 
 // The name that starts every message ("dioctl"); set once, by main.
 void SetProgramName(const std::string &name);

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "tool_messages.h"
+
 namespace dioctl {
 
 namespace {
@@ -78,7 +80,7 @@ std::string FormatEvent(const PrintedEvent &event, EventForm form) {
 
 void PrintEvent(const PrintedEvent &event, EventForm form) {
   std::printf("%s\n", FormatEvent(event, form).c_str());
-  std::fflush(stdout);
+  varnik::tools::FlushOutput();
 }
 
 }  // namespace dioctl

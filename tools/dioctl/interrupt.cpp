@@ -3,15 +3,17 @@
 #include <time.h>
 
 #include <algorithm>
-#include <csignal>
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+#include "stop_signals.h"
+#include "tool_messages.h"
 
 namespace dioctl {
 
 namespace {
-
-volatile std::sig_atomic_t g_interrupted = 0;
-
-void NoteInterrupt(int) { g_interrupted = 1; }
 
 // One relative sleep; a signal handler ends it early.
 void SleepFor(std::chrono::nanoseconds duration) {
@@ -25,15 +27,17 @@ void SleepFor(std::chrono::nanoseconds duration) {
 }  // namespace
 
 void InstallInterruptHandlers() {
-  struct sigaction action {};
-  action.sa_handler = NoteInterrupt;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = 0;  // no SA_RESTART: waits return EINTR
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  // No SA_RESTART: waits return EINTR.
+  if (varnik::tools::InstallStopSignals(false) < 0)
+    throw std::runtime_error(std::string("cannot set up the stop signals: ") +
+                             std::strerror(errno));
 }
 
-bool Interrupted() { return g_interrupted != 0; }
+bool Interrupted() { return varnik::tools::StopRequested(); }
+
+int InterruptedStatus() {
+  return varnik::tools::ExitStatusAfterStop(varnik::tools::kExitInterrupted);
+}
 
 bool SleepUntil(std::chrono::steady_clock::time_point when) {
   using Clock = std::chrono::steady_clock;

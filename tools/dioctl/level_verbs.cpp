@@ -7,6 +7,7 @@
 #include "board_handle.h"
 #include "level_report.h"
 #include "line_names.h"
+#include "tool_messages.h"
 #include "verbs.h"
 
 namespace dioctl {
@@ -41,9 +42,21 @@ int RunSet(const std::vector<std::string> &words, const GlobalOptions &globals) 
   return 0;
 }
 
+// A line named twice ("DO3 DO3", "DO DO3") would flip back: refused.
+void RequireEachLineOnce(const std::vector<LineSet> &sets) {
+  uint32_t named = 0;
+  for (const LineSet &set : sets) {
+    if (named & set.Bits())
+      throw varnik::tools::UsageError("toggle: " + set.name +
+                                      " names a line already named; each line toggles once");
+    named |= set.Bits();
+  }
+}
+
 int RunToggle(const std::vector<std::string> &names, const GlobalOptions &globals) {
   const std::vector<LineSet> sets = ResolveAll(names);
   for (const LineSet &set : sets) RequireDriven(set, "toggle");
+  RequireEachLineOnce(sets);
   BoardHandle board(globals.device);
   for (const LineSet &set : sets)
     for (int line = set.first; line < set.first + set.count; ++line)

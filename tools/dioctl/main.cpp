@@ -6,6 +6,7 @@
 
 #include "command_line.h"
 #include "device_errors.h"
+#include "interrupt.h"
 #include "tool_messages.h"
 #include "varnik_dio_board.h"
 #include "verbs.h"
@@ -15,8 +16,12 @@ namespace {
 using namespace varnik::tools;
 
 int RunChosenVerb(const dioctl::VerbList &verbs) {
-  for (const dioctl::Verb &verb : verbs)
-    if (verb.command->parsed()) return verb.run();
+  for (const dioctl::Verb &verb : verbs) {
+    if (!verb.command->parsed()) continue;
+    const int status = verb.run();
+    FlushOutput();
+    return status;
+  }
   return ReportUsageError("no verb given; see " + ProgramName() + " --help");
 }
 
@@ -35,7 +40,7 @@ int main(int argc, char **argv) {
           },
           ""))  // no description: the help shows the type name alone
       ->capture_default_str();
-  app.footer("Exit status: 0 done, 1 device error, 2 usage error, 124 timeout, 130 interrupted.");
+  app.footer("Exit status: 0 done, 1 device error, 2 usage error, 124 timeout, 130 interrupted (SIGHUP, SIGINT, SIGTERM), 128+N after another stopping signal N.");
   AddVersionFlag(app, vdio_version());
   app.require_subcommand(1);
   app.fallthrough();  // --device after the verb reaches the tool's own option
@@ -49,11 +54,14 @@ int main(int argc, char **argv) {
 
   if (const auto ended = ParseCommandLine(app, argc, argv)) return *ended;
   try {
+    dioctl::InstallInterruptHandlers();
     return RunChosenVerb(verbs);
   } catch (const UsageError &e) {
     return ReportUsageError(e.what());
   } catch (const DeviceError &e) {
     return ReportDeviceError(e);
+  } catch (const OutputError &e) {
+    return ReportOutputError(e);
   } catch (const std::exception &e) {  // the board failing in use: a device error too
     PrintError(globals.device + ": " + e.what());
     return kExitDeviceError;

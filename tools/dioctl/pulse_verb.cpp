@@ -70,9 +70,8 @@ bool Pulse(vdio_board *board, const PulsePlan &plan, int level) {
 int RunPulse(const PulseOptions &options, const GlobalOptions &globals) {
   const PulsePlan plan = PlanPulse(options);
   BoardHandle board(globals.device);
-  InstallInterruptHandlers();  // before the first write, so the line is always restored
   const int level = vdio_get(board.get(), plan.line);
-  return Pulse(board.get(), plan, level) ? varnik::tools::kExitOk : varnik::tools::kExitInterrupted;
+  return Pulse(board.get(), plan, level) ? varnik::tools::kExitOk : InterruptedStatus();
 }
 
 }  // namespace

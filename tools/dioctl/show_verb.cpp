@@ -38,12 +38,12 @@ void PrintPanel(const vdio_state &state, PanelStyle style, bool redraw) {
   if (redraw) std::fputs(style.marks ? kCursorUpRows : "\n", stdout);
   for (const std::string &row : RenderFrontPanel(state, style))
     std::printf("%s%s\n", row.c_str(), style.marks ? kClearToLineEnd : "");
-  std::fflush(stdout);
+  varnik::tools::FlushOutput();
 }
 
 void PrintJson(const vdio_state &state) {
   std::printf("%s\n", FormatReadings(ReadingsOf(state, EveryLine()), ReportForm::kJson).c_str());
-  std::fflush(stdout);
+  varnik::tools::FlushOutput();
 }
 
 void PrintState(const vdio_state &state, const ShowOptions &options, bool again) {
@@ -61,7 +61,6 @@ vdio_state ReadState(const vdio_board *board) {
 
 // Prints again whenever a line changed, until interrupted.
 int WatchBoard(const vdio_board *board, const ShowOptions &options, Microseconds interval) {
-  InstallInterruptHandlers();
   vdio_state shown = ReadState(board);
   PrintState(shown, options, false);
   auto next = std::chrono::steady_clock::now() + interval;
@@ -72,7 +71,7 @@ int WatchBoard(const vdio_board *board, const ShowOptions &options, Microseconds
     shown = now;
     PrintState(shown, options, true);
   }
-  return varnik::tools::kExitInterrupted;
+  return InterruptedStatus();
 }
 
 int RunShow(const ShowOptions &options, const GlobalOptions &globals) {

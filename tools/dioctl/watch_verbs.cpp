@@ -7,6 +7,7 @@
 #include "argument_parsing.h"
 #include "assignments.h"
 #include "board_handle.h"
+#include "command_line.h"
 #include "device_errors.h"
 #include "event_report.h"
 #include "event_wait.h"
@@ -19,10 +20,10 @@ namespace dioctl {
 
 namespace {
 
+using varnik::tools::AtLeastOne;
 using varnik::tools::DurationRange;
 using varnik::tools::Microseconds;
 using varnik::tools::ParseDuration;
-using varnik::tools::kExitInterrupted;
 using varnik::tools::kExitOk;
 using varnik::tools::kExitTimeout;
 
@@ -106,7 +107,7 @@ class PrintedLevels {
 
 // What the watch ends with when no more events come.
 int StatusWhenWaitEnds(WaitResult result, bool count_asked) {
-  if (result == WaitResult::kInterrupted) return kExitInterrupted;
+  if (result == WaitResult::kInterrupted) return InterruptedStatus();
   return count_asked ? kExitTimeout : kExitOk;
 }
 
@@ -118,7 +119,6 @@ int RunWatch(const WatchOptions &options, const GlobalOptions &globals) {
   const EventForm form = options.json ? EventForm::kJson : EventForm::kText;
 
   BoardHandle board(globals.device);
-  InstallInterruptHandlers();
   const WallClock clock;
   Watcher watcher(board, lines, interval, debounce);
   PrintedLevels printed(options.initial ? std::optional<uint32_t>(PrintInitialLevels(
@@ -144,7 +144,6 @@ int RunWait(const std::string &word, const std::optional<std::string> &timeout_t
   const std::optional<Microseconds> timeout = ParseTimeout(timeout_text);
 
   BoardHandle board(globals.device);
-  InstallInterruptHandlers();
   // Watching starts before the level is looked at, so a change between the
   // two is not missed.
   Watcher watcher(board, 1u << line, kWaitInterval, Microseconds(0));
@@ -153,7 +152,7 @@ int RunWait(const std::string &word, const std::optional<std::string> &timeout_t
   for (;;) {
     vdio_event event{};
     const WaitResult result = WaitForEvent(watcher.get(), deadline, &event);
-    if (result == WaitResult::kInterrupted) return kExitInterrupted;
+    if (result == WaitResult::kInterrupted) return InterruptedStatus();
     if (result == WaitResult::kTimedOut) return kExitTimeout;
     if (event.value == static_cast<int>(wanted.value)) return kExitOk;
   }
@@ -174,7 +173,7 @@ void AddWatch(CLI::App &app, const GlobalOptions &globals, VerbList &verbs) {
       ->capture_default_str();
   watch->add_option("--count", options->count, "Stop after N changes (exit 0; 124 at the timeout)")
       ->type_name("N")
-      ->check(CLI::PositiveNumber);
+      ->check(AtLeastOne());
   watch->add_option("--timeout", options->timeout, "Stop after this long")->type_name("DURATION");
   watch->add_flag("--initial", options->initial, "First print each line's level, edge 'initial'");
   watch->add_flag("--json", options->json, "One JSON object per event");
