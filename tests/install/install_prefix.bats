@@ -63,6 +63,33 @@ run_on_board() {
   [ "$status" -eq 1 ] || { echo "installed outside the prefix: $output"; false; }
 }
 
+# "FILE: RUNPATH" for every ELF executable and shared library below
+# FOLDER... whose RUNPATH (or RPATH) has an empty element or one that is
+# neither absolute nor $ORIGIN-relative: the loader would look for
+# libraries in the working directory. The number of files read goes to fd 3.
+unsafe_runpaths() {
+  local file runpath element read=0
+  while IFS= read -r -d '' file; do
+    [ "$(head -c 4 "$file")" = $'\x7fELF' ] || continue
+    read=$((read + 1))
+    while IFS= read -r runpath; do
+      while IFS= read -r -d : element; do
+        [[ "$element" == /* || "$element" == '$ORIGIN'* || "$element" == '${ORIGIN}'* ]] ||
+          { echo "$file: [$runpath]"; break; }
+      done <<<"$runpath:"
+    done < <(readelf -d "$file" | sed -n 's/.*(R\(UN\)\{0,1\}PATH).*\[\(.*\)\]$/\2/p')
+  done < <(find "$@" -type f \( -perm -u=x -o -name '*.so*' \) -not -path '*/CMakeFiles/*' -print0)
+  echo "$read" >&3
+}
+
+@test "no program or library of the build or of the prefix searches a relative folder" {
+  run unsafe_runpaths "$VARNIK_BUILD_DIR" "$PREFIX" 3>"$BATS_TEST_TMPDIR/read"
+  [ -z "$output" ] || { echo "empty or relative RUNPATH elements:"; echo "$output"; false; }
+  # Both trees were read: the libraries, the tools, the tests' programs.
+  [ "$(cat "$BATS_TEST_TMPDIR/read")" -gt 20 ]
+  readelf -d "$PREFIX/bin/dioctl" | grep -qF "Library runpath: [\$ORIGIN/../$VARNIK_LIBDIR]"
+}
+
 @test "the installed unit runs the program and reads the options file of its own prefix" {
   local unit="$PREFIX/lib/systemd/system/dio-modbusd.service" staged="$BATS_FILE_TMPDIR/staged"
   grep -qxF "ExecStart=$staged/sbin/dio-modbusd \$DIO_MODBUSD_OPTIONS" "$unit"
