@@ -20,6 +20,10 @@ setup_file() {
   mv "$staged" "$BATS_FILE_TMPDIR/prefix"
 }
 
+teardown() {
+  [ -z "${WORK_OF_ROOT_AND_NOBODY:-}" ] || rm -rf "$WORK_OF_ROOT_AND_NOBODY"
+}
+
 setup() {
   setup_boards
   PREFIX="$BATS_FILE_TMPDIR/prefix"
@@ -145,4 +149,41 @@ unsafe_runpaths() {
   output_is "DO=0x20"
   run run_prog_bounded 3 "$PREFIX/bin/dio-sim" --board "$BOARD" run -- "$PREFIX/libexec/varnik_dio/Sample"
   [[ "${lines[0]}" == "LED Read: "* ]] || { echo "$output"; false; }
+}
+
+@test "the README's undo of an install removes every file it installed, whatever the prefix's name" {
+  local prefix="$BATS_TEST_TMPDIR/a prefix" manifest="$VARNIK_BUILD_DIR/install_manifest_prefix-documentation.txt"
+  cmake --install "$VARNIK_BUILD_DIR" --component prefix-documentation --prefix "$prefix" >/dev/null
+  [ -n "$(find "$prefix" -type f)" ]
+  local undo
+  undo=$(grep -m1 -E '^ +(sudo )?xargs .*build-install/install_manifest.txt' "$PROJECT_SOURCE_DIR/README.md")
+  eval "${undo//build-install\/install_manifest.txt/\"\$manifest\"}"
+  rm -f "$manifest"
+  run find "$prefix" -not -type d
+  output_is ""
+  # Under /usr/local the loader's cache must learn of the libraries.
+  grep -qE '^ +sudo cmake --install build-install && sudo ldconfig ' "$PROJECT_SOURCE_DIR/README.md"
+}
+
+@test "after a root install from a user's build tree, that user installs from it too" {
+  [ "$(id -u)" -eq 0 ] || skip "needs root, to install as root from a build tree of another user's"
+  # A folder the user nobody can reach (bats' own is root's alone), with a
+  # project that installs one file and includes the manifest's module.
+  WORK_OF_ROOT_AND_NOBODY=$(mktemp -d "${TMPDIR:-/tmp}/varnik-manifest.XXXXXX")
+  local work=$WORK_OF_ROOT_AND_NOBODY
+  chmod 0755 "$work"
+  mkdir "$work/project"
+  cp "$PROJECT_SOURCE_DIR/cmake/VarnikInstallManifest.cmake" "$work/project/"
+  printf '%s\n' 'cmake_minimum_required(VERSION 3.20)' 'project(manifest NONE)' \
+    'include(VarnikInstallManifest.cmake)' 'install(FILES CMakeLists.txt DESTINATION share)' \
+    >"$work/project/CMakeLists.txt"
+  cmake -S "$work/project" -B "$work/build" >/dev/null
+  chown -R nobody: "$work"
+
+  cmake --install "$work/build" --prefix "$work/as-root" >/dev/null
+  [ "$(stat -c %U "$work/build/install_manifest.txt")" = nobody ]
+  run setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups \
+    cmake --install "$work/build" --prefix "$work/as-nobody"
+  status_is 0
+  [ "$(cat "$work/build/install_manifest.txt")" = "$work/as-nobody/share/CMakeLists.txt" ]
 }
