@@ -14,14 +14,15 @@
 #     [MAINTAINER_SCRIPTS <files>]            postinst, prerm, ... (executable)
 #     [MULTI_ARCH same]                       co-installable with its other
 #                                             architectures' builds
-#     [SHARED_LIBRARY])                       ships a library in the loader's path
+#     [SHARED_LIBRARY <target>])              ships that library in the loader's
+#                                             path, for programs to link
 #
 # The declarations are only recorded; packaging/CMakeLists.txt, the last
 # folder of the build, turns them into CPack settings. Every package also
 # gets the copyright file and the changelog there.
 
 function(varnik_debian_package component)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "SHARED_LIBRARY" "SECTION;SUMMARY;DESCRIPTION;ARCHITECTURE;DEPENDS;MULTI_ARCH"
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "SECTION;SUMMARY;DESCRIPTION;ARCHITECTURE;DEPENDS;MULTI_ARCH;SHARED_LIBRARY"
                         "DEPENDS_ON;CONFFILES;MAINTAINER_SCRIPTS")
   if(arg_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "varnik_debian_package(${component}): unknown arguments ${arg_UNPARSED_ARGUMENTS}")

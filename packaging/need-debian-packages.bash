@@ -1,5 +1,6 @@
 # Installs the Debian packages a command needs, once: sourced by the
-# README's two commands (sample/run-sample, tests/run-all).
+# README's two commands (sample/run-sample, tests/run-all) and by
+# packaging/build-packages (need_package_build_tools).
 #
 #   need_debian_packages "what they are for" PACKAGE...
 #
@@ -23,6 +24,22 @@ VARNIK_TEST_PACKAGES=(
   systemd                             # systemd-analyze, for dio-modbusd's unit
 )
 
+# What building the Debian packages needs beyond building varnik_dio
+# (packaging/build-packages).
+VARNIK_PACKAGING_PACKAGES=(
+  dpkg-dev                            # dpkg-buildflags, dpkg-shlibdeps
+  file                                # CPack's look at what is a binary
+  help2man                            # every man page
+  lintian                             # the packages' check
+)
+
+# And for the board's i386 packages on an amd64 machine: gcc's 32-bit
+# support, and the "Multi-Arch: same" libraries needed for i386 too:
+# Debian's i386 runtime, which dpkg-shlibdeps must name, and the i386
+# libmodbus the 32-bit dio-modbusd links.
+VARNIK_I386_COMPILER_PACKAGES=(g++-multilib)
+VARNIK_I386_LIBRARIES=(libc6 libstdc++6 libgcc-s1 libmodbus-dev)
+
 # shellcheck source=multiarch-pins.bash
 . "$(dirname "${BASH_SOURCE[0]}")/multiarch-pins.bash"
 
@@ -44,13 +61,15 @@ debian_package_installed() {
     awk -v native="$native" '($1 == native || $1 == "all") && $3 == "installed" { found = 1 } END { exit !found }'
 }
 
-# The version PACKAGE is installed at for another architecture than the
-# machine's own (its twin), if it is.
+# The version PACKAGE's twin is installed at, if it is: the build for
+# another architecture than the one asked for (the machine's own when
+# PACKAGE names none).
 installed_twin_version() {
-  local native
-  native=$(dpkg --print-architecture)
-  installed_architectures "$1" |
-    awk -v native="$native" '$1 != native && $1 != "all" && $3 == "installed" { print $2; exit }'
+  local package=$1 arch
+  arch=$(dpkg --print-architecture)
+  [[ "$package" != *:* ]] || { arch=${package##*:}; package=${package%:*}; }
+  installed_architectures "$package" |
+    awk -v arch="$arch" '$1 != arch && $1 != "all" && $3 == "installed" { print $2; exit }'
 }
 
 # The apt-get arguments for the missing PACKAGE...: each is asked for at
@@ -64,23 +83,30 @@ install_arguments() {
 }
 
 # "NAME=VERSION" for each "Multi-Arch: same" package installed for another
-# architecture than the machine's own.
+# architecture than the machine's own, and for the installed twin of each
+# PACKAGE asked for with an architecture (libc6 for libc6:i386).
 installed_twins() {
-  local native
+  local native package version
   native=$(dpkg --print-architecture)
   { dpkg-query -W -f='${Architecture} ${Multi-Arch} ${db:Status-Status} ${binary:Package}=${Version}\n' 2>/dev/null || true; } |
     awk -v native="$native" '$1 != native && $1 != "all" && $2 == "same" && $3 == "installed" { print $4 }'
+  for package; do
+    [[ "$package" == *:* ]] || continue
+    version=$(installed_twin_version "$package")
+    [ -z "$version" ] || printf '%s\n' "${package%:*}=$version"
+  done
 }
 
-# apt preferences that hold the sources of the packages installed for
-# another architecture at their installed versions, after the machine's
-# own /etc/apt/preferences: whatever this install brings of those sources
-# (a twin, libmodbus5 for mbpoll, libmodbus-dev beside an installed
-# libmodbus5 pair) comes at the version the pair has, even when the mirror
-# offers this machine a newer one; nothing installed is downgraded.
+# apt preferences that hold the sources of the twins of PACKAGE... and of
+# the packages installed for another architecture at their installed
+# versions, after the machine's own /etc/apt/preferences: whatever this
+# install brings of those sources (a twin, libmodbus5 for mbpoll,
+# libmodbus-dev beside an installed libmodbus5 pair, gcc-12-base:i386 for
+# libstdc++6:i386) comes at the version the pair has, even when the mirror
+# offers a newer one; nothing installed is downgraded.
 twin_source_preferences() {
   local -a twins
-  mapfile -t twins < <(installed_twins)
+  mapfile -t twins < <(installed_twins "$@")
   [ ! -r /etc/apt/preferences ] || { cat /etc/apt/preferences; echo; }
   [ "${#twins[@]}" -eq 0 ] || source_pins 990 "${twins[@]}"
 }
@@ -119,11 +145,54 @@ need_debian_packages() {
     echo "apt-get update failed; trying the install with the package lists there are" >&2
   local preferences status=0
   preferences=$(mktemp "${TMPDIR:-/tmp}/varnik-apt-preferences.XXXXXX")
-  twin_source_preferences >"$preferences"
+  twin_source_preferences "${missing[@]}" >"$preferences"
   chmod 0644 "$preferences"
   "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
     apt-get -o Dir::Etc::Preferences="$preferences" \
     install -y -q --no-install-recommends "${arguments[@]}" >&2 || status=$?
   rm -f "$preferences"
   return "$status"
+}
+
+# The i386 loader runs, so the kernel runs 32-bit programs itself (some
+# virtual machines' kernels have no IA32 emulation).
+kernel_runs_i386_programs() {
+  /lib/ld-linux.so.2 --version >/dev/null 2>&1
+}
+
+# What packaging/build-packages needs to build the packages of ARCH...
+# (amd64, i386), lintian only when LINT is "yes":
+#
+#   need_package_build_tools LINT ARCH...
+#
+# On an amd64 machine the i386 packages need the i386 architecture
+# enabled, which it says how to do rather than doing it; and, where the
+# kernel cannot run the 32-bit dioctl and dio-sim that help2man asks for
+# their man pages, qemu-user to run them.
+need_package_build_tools() {
+  local lint=$1 arch native package packages=() foreign=""
+  shift
+  native=$(dpkg --print-architecture)
+  for package in "${VARNIK_BUILD_PACKAGES[@]}" "${VARNIK_PACKAGING_PACKAGES[@]}"; do
+    [ "$package" = lintian ] && [ "$lint" != yes ] && continue
+    packages+=("$package")
+  done
+  for arch; do
+    [ "$arch" != "$VARNIK_BOARD_ARCHITECTURE" ] || [ "$arch" = "$native" ] || foreign=$arch
+  done
+  if [ -n "$foreign" ]; then
+    if ! dpkg --print-foreign-architectures | grep -qx "$foreign"; then
+      echo "The $foreign packages are built against Debian's $foreign libraries, and the $foreign" \
+        "architecture is not enabled here. Enable it with:" >&2
+      echo "  sudo dpkg --add-architecture $foreign && sudo apt-get update" >&2
+      echo "or build the $native packages alone (--arch $native)." >&2
+      return 1
+    fi
+    packages+=("${VARNIK_I386_COMPILER_PACKAGES[@]}")
+    for package in "${VARNIK_I386_LIBRARIES[@]}"; do packages+=("$package:$foreign"); done
+  fi
+  need_debian_packages "to build the Debian packages" "${packages[@]}" || return 1
+  if [ -n "$foreign" ] && ! kernel_runs_i386_programs; then
+    need_debian_packages "to run the 32-bit dioctl and dio-sim for their man pages (this kernel does not run 32-bit programs)" qemu-user
+  fi
 }

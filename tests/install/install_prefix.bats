@@ -20,6 +20,10 @@ setup_file() {
   mv "$staged" "$BATS_FILE_TMPDIR/prefix"
 }
 
+teardown() {
+  [ -z "${WORK_OF_ROOT_AND_NOBODY:-}" ] || rm -rf "$WORK_OF_ROOT_AND_NOBODY"
+}
+
 setup() {
   setup_boards
   PREFIX="$BATS_FILE_TMPDIR/prefix"
@@ -61,6 +65,33 @@ run_on_board() {
   # files included.
   run grep -v "^$BATS_FILE_TMPDIR/staged/" "$BATS_FILE_TMPDIR/manifest"
   [ "$status" -eq 1 ] || { echo "installed outside the prefix: $output"; false; }
+}
+
+# "FILE: RUNPATH" for every ELF executable and shared library below
+# FOLDER... whose RUNPATH (or RPATH) has an empty element or one that is
+# neither absolute nor $ORIGIN-relative: the loader would look for
+# libraries in the working directory. The number of files read goes to fd 3.
+unsafe_runpaths() {
+  local file runpath element read=0
+  while IFS= read -r -d '' file; do
+    [ "$(head -c 4 "$file")" = $'\x7fELF' ] || continue
+    read=$((read + 1))
+    while IFS= read -r runpath; do
+      while IFS= read -r -d : element; do
+        [[ "$element" == /* || "$element" == '$ORIGIN'* || "$element" == '${ORIGIN}'* ]] ||
+          { echo "$file: [$runpath]"; break; }
+      done <<<"$runpath:"
+    done < <(readelf -d "$file" | sed -n 's/.*(R\(UN\)\{0,1\}PATH).*\[\(.*\)\]$/\2/p')
+  done < <(find "$@" -type f \( -perm -u=x -o -name '*.so*' \) -not -path '*/CMakeFiles/*' -print0)
+  echo "$read" >&3
+}
+
+@test "no program or library of the build or of the prefix searches a relative folder" {
+  run unsafe_runpaths "$VARNIK_BUILD_DIR" "$PREFIX" 3>"$BATS_TEST_TMPDIR/read"
+  [ -z "$output" ] || { echo "empty or relative RUNPATH elements:"; echo "$output"; false; }
+  # Both trees were read: the libraries, the tools, the tests' programs.
+  [ "$(cat "$BATS_TEST_TMPDIR/read")" -gt 20 ]
+  readelf -d "$PREFIX/bin/dioctl" | grep -qF "Library runpath: [\$ORIGIN/../$VARNIK_LIBDIR]"
 }
 
 @test "the installed unit runs the program and reads the options file of its own prefix" {
@@ -118,4 +149,41 @@ run_on_board() {
   output_is "DO=0x20"
   run run_prog_bounded 3 "$PREFIX/bin/dio-sim" --board "$BOARD" run -- "$PREFIX/libexec/varnik_dio/Sample"
   [[ "${lines[0]}" == "LED Read: "* ]] || { echo "$output"; false; }
+}
+
+@test "the README's undo of an install removes every file it installed, whatever the prefix's name" {
+  local prefix="$BATS_TEST_TMPDIR/a prefix" manifest="$VARNIK_BUILD_DIR/install_manifest_prefix-documentation.txt"
+  cmake --install "$VARNIK_BUILD_DIR" --component prefix-documentation --prefix "$prefix" >/dev/null
+  [ -n "$(find "$prefix" -type f)" ]
+  local undo
+  undo=$(grep -m1 -E '^ +(sudo )?xargs .*build-install/install_manifest.txt' "$PROJECT_SOURCE_DIR/README.md")
+  eval "${undo//build-install\/install_manifest.txt/\"\$manifest\"}"
+  rm -f "$manifest"
+  run find "$prefix" -not -type d
+  output_is ""
+  # Under /usr/local the loader's cache must learn of the libraries.
+  grep -qE '^ +sudo cmake --install build-install && sudo ldconfig ' "$PROJECT_SOURCE_DIR/README.md"
+}
+
+@test "after a root install from a user's build tree, that user installs from it too" {
+  [ "$(id -u)" -eq 0 ] || skip "needs root, to install as root from a build tree of another user's"
+  # A folder the user nobody can reach (bats' own is root's alone), with a
+  # project that installs one file and includes the manifest's module.
+  WORK_OF_ROOT_AND_NOBODY=$(mktemp -d "${TMPDIR:-/tmp}/varnik-manifest.XXXXXX")
+  local work=$WORK_OF_ROOT_AND_NOBODY
+  chmod 0755 "$work"
+  mkdir "$work/project"
+  cp "$PROJECT_SOURCE_DIR/cmake/VarnikInstallManifest.cmake" "$work/project/"
+  printf '%s\n' 'cmake_minimum_required(VERSION 3.20)' 'project(manifest NONE)' \
+    'include(VarnikInstallManifest.cmake)' 'install(FILES CMakeLists.txt DESTINATION share)' \
+    >"$work/project/CMakeLists.txt"
+  cmake -S "$work/project" -B "$work/build" >/dev/null
+  chown -R nobody: "$work"
+
+  cmake --install "$work/build" --prefix "$work/as-root" >/dev/null
+  [ "$(stat -c %U "$work/build/install_manifest.txt")" = nobody ]
+  run setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups \
+    cmake --install "$work/build" --prefix "$work/as-nobody"
+  status_is 0
+  [ "$(cat "$work/build/install_manifest.txt")" = "$work/as-nobody/share/CMakeLists.txt" ]
 }

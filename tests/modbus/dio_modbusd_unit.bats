@@ -1,6 +1,6 @@
 # dio-modbusd.service and its options file: what systemd-analyze says of
-# the unit's syntax and hardening, and that the shipped options are ones the
-# gateway accepts as they are.
+# the unit's syntax and hardening, and that the shipped options, and the
+# README's, are ones the gateway accepts as they are.
 bats_require_minimum_version 1.5.0
 load ../common/tool_helpers
 
@@ -35,6 +35,19 @@ needs_systemd_analyze() {
   options=$(. "$DIO_MODBUSD_DEFAULTS" && echo "$DIO_MODBUSD_OPTIONS")
   [[ "$options" == *"--device /dev/mem"* ]]
   read -ra words <<<"$options"
+  run -0 run_prog "$DIO_MODBUSD" --check "${words[@]}"
+  output_is ""
+}
+
+@test "the README's check of its options runs the installed gateway by its path, and they pass" {
+  # The options written into the file, then checked as a user runs it: with
+  # no /usr/sbin on PATH.
+  local written checked
+  written=$(sed -n 's/^ *# *DIO_MODBUSD_OPTIONS="\(.*\)"$/\1/p' "$VARNIK_README")
+  checked=$(sed -n 's/^ *\([^ ]*dio-modbusd\) --check /\1 /p' "$VARNIK_README")
+  [ "${checked%% *}" = /usr/sbin/dio-modbusd ] || { echo "checked with: $checked"; false; }
+  [ "${checked#* }" = "$written" ]
+  read -ra words <<<"$written"
   run -0 run_prog "$DIO_MODBUSD" --check "${words[@]}"
   output_is ""
 }

@@ -1,8 +1,10 @@
 #!/usr/bin/env bats
 # need_debian_packages, which the README's two commands start with: it
 # installs only what is missing, says what and why, and goes through sudo
-# when not root. dpkg-query, apt-get, sudo and id are stand-ins on PATH
-# that record their calls; nothing is installed.
+# when not root; and need_package_build_tools, with which
+# packaging/build-packages starts. dpkg-query, apt-get, sudo, id and cmake
+# are stand-ins on PATH that record their calls; nothing is installed or
+# built.
 
 bats_require_minimum_version 1.5.0
 
@@ -14,7 +16,8 @@ setup() {
   : >"$CALLS"
   # INSTALLED: name:architecture[=version] of each installed package.
   export CALLS INSTALLED="cmake:amd64 make:amd64 bats:all" USER_ID=0 UPDATE_STATUS=0 BATS_TEST_TMPDIR
-  fake dpkg 'case $1 in --print-architecture) echo amd64 ;; --print-foreign-architectures) echo i386 ;; esac'
+  export FOREIGN=i386 KERNEL_RUNS_I386=yes
+  fake dpkg 'case $1 in --print-architecture) echo amd64 ;; --print-foreign-architectures) printf "%s" "$FOREIGN" ;; esac'
   # dpkg-query -W -f=FORMAT PACKAGE: "architecture version status" for each
   # installed architecture of a name, or of name:architecture; with no
   # package, every one as "architecture multi-arch status name:arch=version"
@@ -42,12 +45,19 @@ printf "Package: %s\nSource: %s\nVersion: %s\n\n" "$name" "${name%%[0-9-]*}" "${
 echo "apt-get $*" >>"$CALLS"; [ "$1" != update ] || exit "$UPDATE_STATUS"'
   fake sudo 'echo "sudo $1" >>"$CALLS"; "$@"'
   fake id 'echo "$USER_ID"'
+  fake cmake 'echo "cmake $*" >>"$CALLS"; exit 1'
   PATH="$FAKE:$PATH"
 }
 
 # As the two commands run it: in bash with -euo pipefail.
 need_debian_packages() {
   bash -euo pipefail -c '. "$0"; need_debian_packages "$@"' "$SET_UP" "$@"
+}
+
+# The kernel runs 32-bit programs when KERNEL_RUNS_I386 is yes.
+need_package_build_tools() {
+  bash -euo pipefail -c '. "$0"; kernel_runs_i386_programs() { [ "$KERNEL_RUNS_I386" = yes ]; }
+    need_package_build_tools "$@"' "$SET_UP" "$@"
 }
 
 fake() {
@@ -114,4 +124,42 @@ fake() {
   [ "$status" -eq 1 ]
   [[ "$output" == *"Install them with: sudo apt-get install --no-install-recommends g++"* ]]
   [ ! -s "$CALLS" ]
+}
+
+@test "build-packages checks what it needs before it builds: the i386 architecture, the packages" {
+  local build_packages="$BATS_TEST_DIRNAME/../../packaging/build-packages"
+  FOREIGN="" run "$build_packages" --arch i386 --output "$BATS_TEST_TMPDIR/out"
+  [ "$status" -eq 1 ]
+  [[ "$output" == *"the i386 architecture is not enabled here. Enable it with:"$'\n'"  sudo dpkg --add-architecture i386 && sudo apt-get update"$'\n'"or build the amd64 packages alone (--arch amd64)."* ]]
+  [ ! -s "$CALLS" ]
+
+  VARNIK_NO_INSTALL=1 run "$build_packages" --arch amd64 --output "$BATS_TEST_TMPDIR/out"
+  [ "$status" -eq 1 ]
+  [[ "$output" == *"Install them with: sudo apt-get install --no-install-recommends g++ pkg-config "*" dpkg-dev file help2man lintian"* ]]
+  [ ! -s "$CALLS" ]
+}
+
+@test "the packages' tools, and for i386 the compiler, the libraries at their amd64 twins' versions, and qemu-user where the kernel needs it" {
+  INSTALLED="$INSTALLED g++:amd64 pkg-config:amd64 libcli11-dev:all nlohmann-json3-dev:all libmodbus-dev:amd64=3.1.6-2.1
+    libc6:amd64=2.36-9 libstdc++6:amd64=12.2.0-14 libgcc-s1:amd64=12.2.0-14"
+  run need_package_build_tools yes amd64 i386
+  [ "$status" -eq 0 ]
+  grep -qx "apt-get install -y -q --no-install-recommends dpkg-dev file help2man lintian g++-multilib libc6:i386=2.36-9 libstdc++6:i386=12.2.0-14 libgcc-s1:i386=12.2.0-14 libmodbus-dev:i386=3.1.6-2.1" "$CALLS"
+  [ "$(grep -A1 '^Package: src:libc:any' "$BATS_TEST_TMPDIR/preferences")" = \
+    "$(printf '%s\n' "Package: src:libc:any" "Pin: version 2.36-9")" ]
+  [ "$(grep -c "apt-get install" "$CALLS")" -eq 1 ]
+
+  KERNEL_RUNS_I386=no
+  : >"$CALLS"
+  run need_package_build_tools yes amd64 i386
+  [ "$status" -eq 0 ]
+  [[ "$output" == *"Missing Debian packages to run the 32-bit dioctl and dio-sim for their man pages (this kernel does not run 32-bit programs): qemu-user"* ]]
+  grep -qx "apt-get install -y -q --no-install-recommends qemu-user" "$CALLS"
+
+  # amd64 alone, without lintian: nothing of i386, and no lintian.
+  : >"$CALLS"
+  run need_package_build_tools no amd64
+  [ "$status" -eq 0 ]
+  grep -qx "apt-get install -y -q --no-install-recommends dpkg-dev file help2man" "$CALLS"
+  [ "$(grep -c "apt-get install" "$CALLS")" -eq 1 ]
 }
