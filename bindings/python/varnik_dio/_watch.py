@@ -53,12 +53,13 @@ def seconds_to_us(value: object, name: str, low_us: int, high_us: int) -> int:
 
 
 def checked_timeout(timeout: object) -> Optional[float]:
-    """None (no end) or a non-negative number of seconds; ValueError otherwise."""
+    """None (no end) or a non-negative number of seconds; ValueError otherwise.
+    Infinity is no end too."""
     if timeout is None:
         return None
     if isinstance(timeout, (int, float)) and not isinstance(timeout, bool) and timeout >= 0 \
             and not math.isnan(timeout):
-        return float(timeout)
+        return None if math.isinf(timeout) else float(timeout)
     raise ValueError(f"timeout {timeout!r}: give None (no end) or seconds, 0 or more")
 
 
