@@ -1,9 +1,11 @@
 """The board held open: lines by name, whole groups, pulses, waits and watches."""
 
+from __future__ import annotations
+
 import ctypes
 import os
 from _thread import get_ident
-from typing import Iterable, NamedTuple, Optional, Union
+from collections import namedtuple
 
 from ._errors import call_error, open_error
 from ._handle import SharedHandle
@@ -12,6 +14,20 @@ from ._lines import (DRIVEN_LINE_NUMBERS, LED_MASK_LIMIT, LINE_NUMBERS, OUTPUT_M
                      checked_level, checked_mask, driven_line_number, line_number, line_set)
 from ._shared import Closed
 from ._watch import Watch, seconds_to_us
+
+# typing costs milliseconds at import: only type checkers read it.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Iterable, NamedTuple, Optional, Union
+
+    Device = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+
+    class _StateFields(NamedTuple):
+        inputs: int
+        outputs: int
+        leds: int
+else:
+    _StateFields = namedtuple("State", ["inputs", "outputs", "leds"])
 
 DEFAULT_DEVICE = "/dev/mem"
 
@@ -23,16 +39,12 @@ _MAX_PULSE_US = 3_600_000_000
 _vdio_get = LIBRARY.vdio_get
 _vdio_set = LIBRARY.vdio_set
 
-Device = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
-
-class State(NamedTuple):
+class State(_StateFields):
     """Every line at once: bit n of inputs is DIn, of outputs DOn, bit i of
     leds LED(i+1)."""
 
-    inputs: int
-    outputs: int
-    leds: int
+    __slots__ = ()
 
 
 def _device_path(device: Device) -> bytes:
@@ -82,7 +94,7 @@ class Board:
         """True once the board is closed."""
         return self._handle.closed
 
-    def __enter__(self) -> "Board":
+    def __enter__(self) -> Board:
         return self
 
     def __exit__(self, *exception: object) -> None:

@@ -1,10 +1,16 @@
 """An open board shared by threads: calls run side by side, close waits for them."""
 
+from __future__ import annotations
+
 import time
-from typing import Dict
 
 from ._library import LIBRARY
 from ._shared import SharedPointer
+
+# typing costs milliseconds at import: only type checkers read it.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Dict
 
 # The longest a call on the board waits in one piece (a watch's poll, a
 # pulse's sleep): between two pieces it sees close(), and Python runs its

@@ -1,9 +1,25 @@
 """The board's lines: names, numbers, the pin map, and checks of levels and masks."""
 
+from __future__ import annotations
+
 import ctypes
-from typing import Dict, Iterable, List, NamedTuple, Optional, Union
+from collections import namedtuple
 
 from ._library import INPUT_LINES, LIBRARY, LINE_COUNT, LineInfoStruct
+
+# typing costs milliseconds at import: only type checkers read it.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Dict, Iterable, List, NamedTuple, Optional, Union
+
+    class _LineInfoFields(NamedTuple):
+        name: str
+        direction: str
+        address: int
+        bit: int
+        active_low: bool
+else:
+    _LineInfoFields = namedtuple("LineInfo", ["name", "direction", "address", "bit", "active_low"])
 
 _DIRECTIONS = ("input", "output", "led")
 
@@ -11,7 +27,7 @@ OUTPUT_MASK_LIMIT = 0xFF
 LED_MASK_LIMIT = 0x07
 
 
-class LineInfo(NamedTuple):
+class LineInfo(_LineInfoFields):
     """One line of the pin map.
 
     name: "DI0".."DI7", "DO0".."DO7" or "LED1".."LED3".
@@ -21,11 +37,7 @@ class LineInfo(NamedTuple):
     active_low: True when a clear bit is level 1 (every line of this board).
     """
 
-    name: str
-    direction: str
-    address: int
-    bit: int
-    active_low: bool
+    __slots__ = ()
 
 
 def _info(line: int) -> LineInfo:

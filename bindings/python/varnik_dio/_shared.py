@@ -1,9 +1,15 @@
 """A C object used by threads and signal handlers side by side, freed once."""
 
+from __future__ import annotations
+
 import ctypes
 import time
 from _thread import get_ident
-from typing import Any, Callable, List
+
+# typing costs milliseconds at import: only type checkers read it.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any, Callable, List
 
 # How often close() looks whether the calls of other threads have ended.
 _POLL_SECONDS = 0.001

@@ -1,43 +1,29 @@
 """Change events: a watcher polled in short slices, as an iterator."""
 
+from __future__ import annotations
+
 import ctypes
 import errno
 import math
-import threading
 import time
-from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, Iterator, Optional, Tuple
+from _thread import RLock
 
 from ._errors import call_error
+from ._event import Event
 from ._handle import SLICE_MS, SharedHandle
 from ._library import (FALLING, LIBRARY, MAX_DEBOUNCE_US, MAX_INTERVAL_US, MIN_INTERVAL_US,
                        RISING, EventStruct)
 from ._lines import line_name
 from ._shared import Closed, SharedPointer
 
+# typing costs milliseconds at import: only type checkers read it.
+TYPE_CHECKING = False
 if TYPE_CHECKING:
+    from typing import Any, Iterator, Optional, Tuple
+
     from ._board import Board
 
 _EDGES = {RISING: "rising", FALLING: "falling"}
-
-
-@dataclass(frozen=True)
-class Event:
-    """One change of a line, as the watcher saw it.
-
-    line: the line's name ("DI3").
-    value: its new level, 0 or 1.
-    edge: "rising" (0 to 1) or "falling" (1 to 0).
-    timestamp: seconds on the clock of time.monotonic() (CLOCK_MONOTONIC)
-        of the poll that first saw the new level.
-    timestamp_ns: the same in nanoseconds, as the library gives it.
-    """
-
-    line: str
-    value: int
-    edge: str
-    timestamp: float
-    timestamp_ns: int
 
 
 def seconds_to_us(value: object, name: str, low_us: int, high_us: int) -> int:
@@ -96,7 +82,7 @@ class Watch:
     manager: leaving the block closes the watch.
     """
 
-    def __init__(self, board: "Board", lines: int, interval: float, debounce: float,
+    def __init__(self, board: Board, lines: int, interval: float, debounce: float,
                  timeout: Optional[float]) -> None:
         interval_us = seconds_to_us(interval, "interval", MIN_INTERVAL_US, MAX_INTERVAL_US)
         debounce_us = seconds_to_us(debounce, "debounce", 0, MAX_DEBOUNCE_US)
@@ -105,7 +91,7 @@ class Watch:
         self._board: SharedHandle = board._handle
         # One thread at a time in the C watcher; reentrant, so that a signal
         # handler never waits for the thread it interrupted.
-        self._turn = threading.RLock()
+        self._turn = RLock()
         self._watcher = WatcherPointer(self._board)
         self._board.call(self._start, (lines, interval_us, debounce_us))
         self._deadline = None if seconds is None else time.monotonic() + seconds
@@ -169,7 +155,7 @@ class Watch:
         end its slice; the iteration ends. A second close does nothing."""
         self._watcher.close()
 
-    def __enter__(self) -> "Watch":
+    def __enter__(self) -> Watch:
         return self
 
     def __exit__(self, *exception: object) -> None:
