@@ -12,9 +12,10 @@ or at the path in $VARNIK_DIO_BOARD_LIBRARY::
 """
 
 from ._board import Board, State
+from ._event import Event
 from ._library import LIBRARY as _LIBRARY
 from ._lines import LineInfo, lines
-from ._watch import Event, Watch
+from ._watch import Watch
 
 #: The product's version, that of the board library in use.
 __version__: str = _LIBRARY.vdio_version().decode("ascii")

@@ -1,32 +1,50 @@
 """The board held open: lines by name, whole groups, pulses, waits and watches."""
 
+from __future__ import annotations
+
 import ctypes
 import os
-import time
-from typing import Any, Callable, Iterable, NamedTuple, Optional, Union
+from _thread import get_ident
+from collections import namedtuple
 
 from ._errors import call_error, open_error
 from ._handle import SharedHandle
 from ._library import LIBRARY, StateStruct
-from ._lines import (LED_MASK_LIMIT, OUTPUT_MASK_LIMIT, checked_level, checked_mask,
-                     driven_line_number, line_number, line_set)
+from ._lines import (DRIVEN_LINE_NUMBERS, LED_MASK_LIMIT, LINE_NUMBERS, OUTPUT_MASK_LIMIT,
+                     checked_level, checked_mask, driven_line_number, line_number, line_set)
+from ._shared import Closed
 from ._watch import Watch, seconds_to_us
+
+# typing costs milliseconds at import: only type checkers read it.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Iterable, NamedTuple, Optional, Union
+
+    Device = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+
+    class _StateFields(NamedTuple):
+        inputs: int
+        outputs: int
+        leds: int
+else:
+    _StateFields = namedtuple("State", ["inputs", "outputs", "leds"])
 
 DEFAULT_DEVICE = "/dev/mem"
 
 # A pulse may last from a microsecond to an hour.
 _MAX_PULSE_US = 3_600_000_000
 
-Device = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+# get() and set()'s C functions, looked up once: an attribute of the CDLL
+# costs a tenth of the call.
+_vdio_get = LIBRARY.vdio_get
+_vdio_set = LIBRARY.vdio_set
 
 
-class State(NamedTuple):
+class State(_StateFields):
     """Every line at once: bit n of inputs is DIn, of outputs DOn, bit i of
     leds LED(i+1)."""
 
-    inputs: int
-    outputs: int
-    leds: int
+    __slots__ = ()
 
 
 def _device_path(device: Device) -> bytes:
@@ -42,7 +60,8 @@ class Board:
     device is the physical memory device ("/dev/mem", which needs root or
     CAP_SYS_RAWIO) or a simulated board's board file. Levels are logical:
     1 is an active input, a driven output, a lit LED. One board may be used
-    from several threads at once; close() waits for calls under way.
+    from several threads at once; close() waits for calls under way, also
+    when a signal handler closes the board.
 
     The attribute device is the device as a str.
 
@@ -54,17 +73,20 @@ class Board:
     def __init__(self, device: Device = DEFAULT_DEVICE) -> None:
         path = _device_path(device)
         self.device: str = os.fsdecode(path)
-        handle = ctypes.c_void_p()
-        result = LIBRARY.vdio_open(path, ctypes.byref(handle))
+        # The handle first: an interrupt right after vdio_open leaves the
+        # board in it, for __del__ to close.
+        self._handle = SharedHandle(self.device)
+        result = LIBRARY.vdio_open(path, ctypes.byref(self._handle.holder))
         if result < 0:
             raise open_error(result, self.device)
-        self._handle = SharedHandle(handle, self.device)
 
     # ---- opening and closing --------------------------------------------
 
     def close(self) -> None:
-        """Ends the board's watches and closes it; later calls raise ValueError.
-        A second close does nothing."""
+        """Ends the board's watches and pulses and closes it, once the calls
+        under way in other threads have ended; later calls raise ValueError.
+        A second close does nothing. From a signal handler, the call it
+        interrupted ends first and the board is closed then."""
         self._handle.close()
 
     @property
@@ -72,15 +94,16 @@ class Board:
         """True once the board is closed."""
         return self._handle.closed
 
-    def __enter__(self) -> "Board":
+    def __enter__(self) -> Board:
         return self
 
     def __exit__(self, *exception: object) -> None:
         self.close()
 
     def __del__(self) -> None:
-        if getattr(self, "_handle", None) is not None:
-            self._handle.close()
+        handle = getattr(self, "_handle", None)
+        if handle is not None and not handle.freed:
+            handle.close()
 
     def __repr__(self) -> str:
         state = "closed" if self.closed else "open"
@@ -91,13 +114,50 @@ class Board:
     def get(self, name: str) -> int:
         """The level of the line called name ("DI3", "do3", "LED2"): 0 or 1.
         ValueError for a name of no line."""
-        return self._get(line_number(name))
+        try:
+            line = LINE_NUMBERS[name]
+        except (KeyError, TypeError):
+            line = line_number(name)
+        # SharedPointer.call written out, as in set(): this is the hot path.
+        handle = self._handle
+        me = get_ident()
+        users = handle.users
+        try:
+            users.append(me)
+            if handle.closed:
+                raise handle.closed_error()
+            level: int = _vdio_get(handle.holder, line)
+        finally:
+            users.remove(me)
+            if handle.freed_by_last_user and not users:
+                handle.free()
+        if level < 0:
+            raise call_error(level, "reading a line", self.device)
+        return level
 
     def set(self, name: str, level: int) -> None:
         """Drives output or LED name to level 0 or 1. ValueError for an input,
         a name of no line or another level; nothing is written then."""
-        line = driven_line_number(name, "set")
-        self._set(line, checked_level(level, name))
+        try:
+            line = DRIVEN_LINE_NUMBERS[name]
+        except (KeyError, TypeError):
+            line = driven_line_number(name, "set")
+        if type(level) is not int or not 0 <= level <= 1:
+            level = checked_level(level, name)
+        handle = self._handle
+        me = get_ident()
+        users = handle.users
+        try:
+            users.append(me)
+            if handle.closed:
+                raise handle.closed_error()
+            result: int = _vdio_set(handle.holder, line, level)
+        finally:
+            users.remove(me)
+            if handle.freed_by_last_user and not users:
+                handle.free()
+        if result < 0:
+            raise call_error(result, "writing a line", self.device)
 
     def toggle(self, name: str) -> int:
         """Turns output or LED name to its other level; returns the new level."""
@@ -108,15 +168,26 @@ class Board:
 
     def pulse(self, name: str, width: float = 0.1) -> None:
         """Turns output or LED name to its other level for width seconds, then
-        back. The line ends as it began, also when interrupted (Ctrl-C)."""
+        back. The line ends as it began, also when interrupted (Ctrl-C) and
+        when the board is closed meanwhile: that ends the pulse early, and it
+        raises ValueError."""
         line = driven_line_number(name, "pulse")
         seconds = seconds_to_us(width, "width", 1, _MAX_PULSE_US) / 1e6
-        level = self._get(line)
-        self._set(line, 1 - level)
+        # One call on the board from start to end: close() waits for the
+        # line to be restored.
+        if not self._handle.call2(self._pulse, line, seconds):
+            raise Closed(f"the board {self.device!r} was closed during the pulse of {name}; "
+                         f"{name} is back at its level")
+
+    def _pulse(self, board: ctypes.c_void_p, line: int, seconds: float) -> bool:
+        level = self._checked_result(LIBRARY.vdio_get(board, line), "reading a line")
         try:
-            time.sleep(seconds)
+            # The flip inside the try: when Ctrl-C comes before it, the
+            # finally writes the level the line has, which changes nothing.
+            self._checked_result(LIBRARY.vdio_set(board, line, 1 - level), "writing a line")
+            return self._handle.sleep(seconds)
         finally:
-            self._set(line, level)
+            self._checked_result(LIBRARY.vdio_set(board, line, level), "writing a line")
 
     # ---- whole groups ---------------------------------------------------
 
@@ -124,7 +195,8 @@ class Board:
     def inputs(self) -> int:
         """DI0..DI7 as bits 0..7 (1 = active). Read only."""
         mask = ctypes.c_uint8()
-        self._checked(LIBRARY.vdio_read_inputs, "reading the inputs", ctypes.byref(mask))
+        self._checked_result(self._handle.call(LIBRARY.vdio_read_inputs, ctypes.byref(mask)),
+                             "reading the inputs")
         return mask.value
 
     @property
@@ -136,7 +208,9 @@ class Board:
     @outputs.setter
     def outputs(self, mask: int) -> None:
         values = checked_mask(mask, "outputs", OUTPUT_MASK_LIMIT)
-        self._checked(LIBRARY.vdio_write_outputs, "writing the outputs", OUTPUT_MASK_LIMIT, values)
+        self._checked_result(
+            self._handle.call2(LIBRARY.vdio_write_outputs, OUTPUT_MASK_LIMIT, values),
+            "writing the outputs")
 
     @property
     def leds(self) -> int:
@@ -146,12 +220,14 @@ class Board:
     @leds.setter
     def leds(self, mask: int) -> None:
         values = checked_mask(mask, "leds", LED_MASK_LIMIT)
-        self._checked(LIBRARY.vdio_write_leds, "writing the LEDs", LED_MASK_LIMIT, values)
+        self._checked_result(self._handle.call2(LIBRARY.vdio_write_leds, LED_MASK_LIMIT, values),
+                             "writing the LEDs")
 
     def read(self) -> State:
         """All nineteen lines in one pass."""
         raw = StateStruct()
-        self._checked(LIBRARY.vdio_read, "reading the board", ctypes.byref(raw))
+        self._checked_result(self._handle.call(LIBRARY.vdio_read, ctypes.byref(raw)),
+                             "reading the board")
         return State(inputs=raw.inputs, outputs=raw.outputs, leds=raw.leds)
 
     # ---- waiting for changes --------------------------------------------
@@ -187,13 +263,17 @@ class Board:
     # ---- calls on the open board ----------------------------------------
 
     def _get(self, line: int) -> int:
-        return self._checked(LIBRARY.vdio_get, "reading a line", line)
+        level: int = self._handle.call(LIBRARY.vdio_get, line)
+        if level < 0:
+            raise call_error(level, "reading a line", self.device)
+        return level
 
     def _set(self, line: int, level: int) -> None:
-        self._checked(LIBRARY.vdio_set, "writing a line", line, level)
+        result: int = self._handle.call2(LIBRARY.vdio_set, line, level)
+        if result < 0:
+            raise call_error(result, "writing a line", self.device)
 
-    def _checked(self, function: Callable[..., int], what: str, *arguments: Any) -> int:
-        result: int = self._handle.call(function, *arguments)
+    def _checked_result(self, result: int, what: str) -> int:
         if result < 0:
             raise call_error(result, what, self.device)
         return result

@@ -1,82 +1,60 @@
 """An open board shared by threads: calls run side by side, close waits for them."""
 
-import ctypes
-import threading
-import weakref
-from typing import Any, Callable, Protocol
+from __future__ import annotations
+
+import time
 
 from ._library import LIBRARY
+from ._shared import SharedPointer
+
+# typing costs milliseconds at import: only type checkers read it.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Dict
+
+# The longest a call on the board waits in one piece (a watch's poll, a
+# pulse's sleep): between two pieces it sees close(), and Python runs its
+# signal handlers, so Ctrl-C and close() end a wait within about this long.
+SLICE_MS = 50
 
 
-class Closable(Protocol):
-    """What the handle closes before the board: the board's watchers."""
-
-    def close(self) -> None: ...
-
-
-class SharedHandle:
-    """The vdio_board pointer and who is using it.
+class SharedHandle(SharedPointer):
+    """The vdio_board pointer, its calls and its watchers.
 
     The library lets any number of threads read and write one board at once,
     but vdio_close must not race with them, and a watcher must be freed while
-    the board is still mapped. So every call counts itself in and out, and
-    close() refuses new calls, waits for those under way, frees the
-    watchers still open, and only then closes the board.
+    the board is still mapped. So close() refuses new calls, waits for those
+    under way (a watch's poll and a pulse are calls too), frees the watchers
+    still open, and only then closes the board.
     """
 
-    def __init__(self, handle: ctypes.c_void_p, device: str) -> None:
+    def __init__(self, device: str) -> None:
+        super().__init__(f"the board {device!r}")
         self.device = device
-        self._handle = handle
-        self._closed = False
-        self._calls = 0
-        # Weak: a watch nobody iterates any more is freed by the collector.
-        self._watchers: "weakref.WeakSet[Closable]" = weakref.WeakSet()
-        self._change = threading.Condition()
+        # Strong references to the watchers' pointers only: a Watch nobody
+        # iterates any more is still freed by the collector.
+        self._watchers: Dict[int, SharedPointer] = {}
 
-    @property
-    def closed(self) -> bool:
-        """True once close() has begun."""
-        return self._closed
+    def adopt(self, watcher: SharedPointer) -> None:
+        """Keeps watcher to be freed before the board."""
+        self._watchers[id(watcher)] = watcher
 
-    def call(self, function: Callable[..., Any], *arguments: Any) -> Any:
-        """function(board pointer, *arguments); ValueError once the board is closed."""
-        self._enter()
-        try:
-            return function(self._handle, *arguments)
-        finally:
-            self._leave()
+    def forget(self, watcher: SharedPointer) -> None:
+        """Drops a watcher that was freed."""
+        self._watchers.pop(id(watcher), None)
 
-    def adopt(self, watcher: Closable) -> None:
-        """Keeps watcher to be closed before the board."""
-        with self._change:
-            self._watchers.add(watcher)
+    def release(self, pointer: int) -> None:
+        for watcher in list(self._watchers.values()):
+            watcher.free()
+        LIBRARY.vdio_close(pointer)
 
-    def forget(self, watcher: Closable) -> None:
-        """Drops a watcher that closed itself."""
-        with self._change:
-            self._watchers.discard(watcher)
-
-    def close(self) -> None:
-        """Closes the board once no call is under way; a second close does nothing."""
-        with self._change:
-            if self._closed:
-                return
-            self._closed = True
-            self._change.wait_for(lambda: self._calls == 0)
-            watchers = list(self._watchers)
-            self._watchers.clear()
-        for watcher in watchers:
-            watcher.close()
-        LIBRARY.vdio_close(self._handle)
-
-    def _enter(self) -> None:
-        with self._change:
-            if self._closed:
-                raise ValueError(f"the board {self.device!r} is closed")
-            self._calls += 1
-
-    def _leave(self) -> None:
-        with self._change:
-            self._calls -= 1
-            if self._calls == 0:
-                self._change.notify_all()
+    def sleep(self, seconds: float) -> bool:
+        """Sleeps seconds within a call on the board, in slices: True when it
+        slept them all, False when the board was closed first."""
+        deadline = time.monotonic() + seconds
+        while not self.closed:
+            remaining = deadline - time.monotonic()
+            if remaining <= 0:
+                return True
+            time.sleep(min(remaining, SLICE_MS / 1000))
+        return False

@@ -1,9 +1,25 @@
 """The board's lines: names, numbers, the pin map, and checks of levels and masks."""
 
+from __future__ import annotations
+
 import ctypes
-from typing import Iterable, List, NamedTuple, Optional, Union
+from collections import namedtuple
 
 from ._library import INPUT_LINES, LIBRARY, LINE_COUNT, LineInfoStruct
+
+# typing costs milliseconds at import: only type checkers read it.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Dict, Iterable, List, NamedTuple, Optional, Union
+
+    class _LineInfoFields(NamedTuple):
+        name: str
+        direction: str
+        address: int
+        bit: int
+        active_low: bool
+else:
+    _LineInfoFields = namedtuple("LineInfo", ["name", "direction", "address", "bit", "active_low"])
 
 _DIRECTIONS = ("input", "output", "led")
 
@@ -11,7 +27,7 @@ OUTPUT_MASK_LIMIT = 0xFF
 LED_MASK_LIMIT = 0x07
 
 
-class LineInfo(NamedTuple):
+class LineInfo(_LineInfoFields):
     """One line of the pin map.
 
     name: "DI0".."DI7", "DO0".."DO7" or "LED1".."LED3".
@@ -21,11 +37,7 @@ class LineInfo(NamedTuple):
     active_low: True when a clear bit is level 1 (every line of this board).
     """
 
-    name: str
-    direction: str
-    address: int
-    bit: int
-    active_low: bool
+    __slots__ = ()
 
 
 def _info(line: int) -> LineInfo:
@@ -43,6 +55,13 @@ def _info(line: int) -> LineInfo:
 _MAP = tuple(_info(line) for line in range(LINE_COUNT))
 
 
+# The names looked up so far, as callers spelled them ("DI3", "di3"), and
+# their numbers: a dict lookup is cheaper than asking the library each
+# time. Only names the library accepted, so these stay small.
+LINE_NUMBERS: Dict[str, int] = {}
+DRIVEN_LINE_NUMBERS: Dict[str, int] = {}
+
+
 def lines() -> List[LineInfo]:
     """The pin map, in the library's line order: DI0..DI7, DO0..DO7, LED1..LED3."""
     return list(_MAP)
@@ -56,6 +75,8 @@ def line_number(name: object) -> int:
     if isinstance(name, str) and name.isascii() and "\0" not in name:
         number = LIBRARY.vdio_line_from_name(name.encode("ascii"))
         if number >= 0:
+            if type(name) is str:
+                LINE_NUMBERS[name] = number
             return number
     raise ValueError(
         f"{name!r} names no line of the board: the lines are DI0..DI7, DO0..DO7 and LED1..LED3"
@@ -73,6 +94,8 @@ def driven_line_number(name: object, verb: str) -> int:
     if _MAP[number].direction == "input":
         raise ValueError(f"cannot {verb} {_MAP[number].name}: it is an input; "
                          "only outputs (DO0..DO7) and LEDs (LED1..LED3) are driven")
+    if type(name) is str:
+        DRIVEN_LINE_NUMBERS[name] = number
     return number
 
 

@@ -1,45 +1,29 @@
 """Change events: a watcher polled in short slices, as an iterator."""
 
+from __future__ import annotations
+
 import ctypes
 import errno
 import math
-import threading
 import time
-from dataclasses import dataclass
-from typing import TYPE_CHECKING, Iterator, Optional
+from _thread import RLock
 
 from ._errors import call_error
+from ._event import Event
+from ._handle import SLICE_MS, SharedHandle
 from ._library import (FALLING, LIBRARY, MAX_DEBOUNCE_US, MAX_INTERVAL_US, MIN_INTERVAL_US,
                        RISING, EventStruct)
 from ._lines import line_name
+from ._shared import Closed, SharedPointer
 
+# typing costs milliseconds at import: only type checkers read it.
+TYPE_CHECKING = False
 if TYPE_CHECKING:
+    from typing import Any, Iterator, Optional, Tuple
+
     from ._board import Board
 
-# The longest the library waits in one call: between two calls Python runs
-# its signal handlers, so Ctrl-C ends a wait within about this long.
-SLICE_MS = 50
-
 _EDGES = {RISING: "rising", FALLING: "falling"}
-
-
-@dataclass(frozen=True)
-class Event:
-    """One change of a line, as the watcher saw it.
-
-    line: the line's name ("DI3").
-    value: its new level, 0 or 1.
-    edge: "rising" (0 to 1) or "falling" (1 to 0).
-    timestamp: seconds on the clock of time.monotonic() (CLOCK_MONOTONIC)
-        of the poll that first saw the new level.
-    timestamp_ns: the same in nanoseconds, as the library gives it.
-    """
-
-    line: str
-    value: int
-    edge: str
-    timestamp: float
-    timestamp_ns: int
 
 
 def seconds_to_us(value: object, name: str, low_us: int, high_us: int) -> int:
@@ -53,13 +37,38 @@ def seconds_to_us(value: object, name: str, low_us: int, high_us: int) -> int:
 
 
 def checked_timeout(timeout: object) -> Optional[float]:
-    """None (no end) or a non-negative number of seconds; ValueError otherwise."""
+    """None (no end) or a non-negative number of seconds; ValueError otherwise.
+    Infinity is no end too."""
     if timeout is None:
         return None
     if isinstance(timeout, (int, float)) and not isinstance(timeout, bool) and timeout >= 0 \
             and not math.isnan(timeout):
-        return float(timeout)
+        return None if math.isinf(timeout) else float(timeout)
     raise ValueError(f"timeout {timeout!r}: give None (no end) or seconds, 0 or more")
+
+
+class WatcherPointer(SharedPointer):
+    """The vdio_watch pointer of a Watch, freed while its board is open."""
+
+    def __init__(self, board: SharedHandle) -> None:
+        super().__init__("the watch")
+        self._board = board
+
+    def free_unused(self) -> None:
+        # As a call on the board, which stays mapped meanwhile; a board
+        # already closed frees its watchers itself.
+        try:
+            self._board.call(_free_watcher, self)
+        except Closed:
+            pass
+
+    def release(self, pointer: int) -> None:
+        LIBRARY.vdio_watch_free(pointer)
+        self._board.forget(self)
+
+
+def _free_watcher(_board: ctypes.c_void_p, watcher: WatcherPointer) -> None:
+    watcher.free()
 
 
 class Watch:
@@ -73,48 +82,62 @@ class Watch:
     manager: leaving the block closes the watch.
     """
 
-    def __init__(self, board: "Board", lines: int, interval: float, debounce: float,
+    def __init__(self, board: Board, lines: int, interval: float, debounce: float,
                  timeout: Optional[float]) -> None:
         interval_us = seconds_to_us(interval, "interval", MIN_INTERVAL_US, MAX_INTERVAL_US)
         debounce_us = seconds_to_us(debounce, "debounce", 0, MAX_DEBOUNCE_US)
         seconds = checked_timeout(timeout)
-        self._board = board  # the board stays open while its watch lives
-        self._lock = threading.Lock()
-        self._watcher: Optional[ctypes.c_void_p] = None
-        self._closing = False
-        board._handle.call(self._start, lines, interval_us, debounce_us)
+        self._owner = board  # the board stays open while its watch lives
+        self._board: SharedHandle = board._handle
+        # One thread at a time in the C watcher; reentrant, so that a signal
+        # handler never waits for the thread it interrupted.
+        self._turn = RLock()
+        self._watcher = WatcherPointer(self._board)
+        self._board.call(self._start, (lines, interval_us, debounce_us))
         self._deadline = None if seconds is None else time.monotonic() + seconds
 
-    def _start(self, board: ctypes.c_void_p, lines: int, interval_us: int, debounce_us: int) -> None:
-        # Runs as a call on the board, so that the board cannot close before
-        # it knows of this watcher.
-        watcher = ctypes.c_void_p()
-        result = LIBRARY.vdio_watch_new(board, lines, interval_us, debounce_us,
-                                        ctypes.byref(watcher))
+    def _start(self, board: ctypes.c_void_p, options: Tuple[int, int, int]) -> None:
+        # The board knows of the watcher before the library makes it, so
+        # that an interrupt right after vdio_watch_new leaks nothing.
+        self._board.adopt(self._watcher)
+        result = LIBRARY.vdio_watch_new(board, *options, ctypes.byref(self._watcher.holder))
         if result < 0:
-            raise call_error(result, "watching the lines", self._board.device)
-        self._watcher = watcher
-        self._board._handle.adopt(self)
+            self._board.forget(self._watcher)
+            raise call_error(result, "watching the lines", self._owner.device)
 
     def __iter__(self) -> Iterator[Event]:
         return self
 
     def __next__(self) -> Event:
         raw = EventStruct()
+        event = ctypes.byref(raw)
         while True:
-            # The lock is taken for one slice at a time, so that close() from
-            # another thread gets it between two slices.
-            with self._lock:
-                if self._watcher is None or self._closing:
-                    self._free()
-                    raise StopIteration
-                result = LIBRARY.vdio_watch_next(self._watcher, self._slice_ms(), ctypes.byref(raw))
-                if result == 1:
-                    return _event(raw)
-                if result < 0 and result != -errno.EINTR:
-                    raise call_error(result, "waiting for a change", self._board.device)
-                if self._deadline is not None and time.monotonic() >= self._deadline:
-                    self._free()
+            with self._turn:
+                result = self._wait_one_slice(event)
+            if result == 1:
+                return _event(raw)
+            if result is None:
+                raise StopIteration
+            if result < 0 and result != -errno.EINTR:
+                raise call_error(result, "waiting for a change", self._owner.device)
+
+    def _wait_one_slice(self, event: Any) -> Optional[int]:
+        """vdio_watch_next for at most one slice, as a call on the board and on
+        the watcher: its result, or None once the watch has ended (closed,
+        its board closed, its timeout passed)."""
+        try:
+            result: Optional[int] = self._board.call2(self._next_event, self._slice_ms(), event)
+        except Closed:
+            result = None
+        if result != 1 and self._deadline is not None and time.monotonic() >= self._deadline:
+            result = None
+        if result is None:
+            self.close()
+        return result
+
+    def _next_event(self, _board: ctypes.c_void_p, slice_ms: int, event: Any) -> int:
+        result: int = self._watcher.call2(LIBRARY.vdio_watch_next, slice_ms, event)
+        return result
 
     def _slice_ms(self) -> int:
         if self._deadline is None:
@@ -125,29 +148,24 @@ class Watch:
     @property
     def closed(self) -> bool:
         """True once the watch has ended (timeout or close)."""
-        return self._watcher is None
+        return self._watcher.closed or self._board.closed
 
     def close(self) -> None:
         """Ends the watch, waiting for a wait under way in another thread to
         end its slice; the iteration ends. A second close does nothing."""
-        self._closing = True  # ends the slices of an iteration under way
-        with self._lock:
-            self._free()
+        self._watcher.close()
 
-    def _free(self) -> None:
-        if self._watcher is not None:
-            LIBRARY.vdio_watch_free(self._watcher)
-            self._watcher = None
-            self._board._handle.forget(self)
-
-    def __enter__(self) -> "Watch":
+    def __enter__(self) -> Watch:
         return self
 
     def __exit__(self, *exception: object) -> None:
         self.close()
 
     def __del__(self) -> None:
-        if getattr(self, "_watcher", None) is not None:
+        # Little to do once closed: a KeyboardInterrupt that lands in a
+        # __del__ is lost, so the less Python runs here the better.
+        watcher = getattr(self, "_watcher", None)
+        if watcher is not None and not watcher.freed:
             self.close()
 
 

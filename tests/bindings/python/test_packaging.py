@@ -83,3 +83,13 @@ def test_the_component_installs_the_package_alone_where_python_looks(tmp_path):
 
 def test_building_the_wheel_writes_nothing_into_the_sources(wheel):
     assert wheel.written_into_the_sources == []
+
+
+def test_the_import_leaves_the_costly_standard_modules_out():
+    # typing, dataclasses and inspect were most of a 50 ms import; type
+    # checkers still read the hints, under "if TYPE_CHECKING".
+    costly = ["dataclasses", "enum", "inspect", "re", "threading", "typing", "weakref"]
+    program = f"import sys, varnik_dio; print([name for name in {costly!r} if name in sys.modules])"
+    result = subprocess.run([sys.executable, "-c", program], check=True, capture_output=True,
+                            text=True, timeout=30)
+    assert result.stdout == "[]\n"

@@ -57,7 +57,7 @@ def test_a_watch_in_one_thread_sees_what_another_thread_writes(board):
     assert seen[:2] == ["DO0", "DO7"]
 
 
-def test_close_ends_the_watches_and_waits_of_other_threads(sim: Sim):
+def test_close_ends_the_watches_waits_and_pulses_of_other_threads(sim: Sim, board_file):
     board = varnik_dio.Board()
     outcomes = {}
 
@@ -77,7 +77,14 @@ def test_close_ends_the_watches_and_waits_of_other_threads(sim: Sim):
         except ValueError as error:
             outcomes["write"] = str(error)
 
-    threads = [threading.Thread(target=target) for target in (watch, wait, write)]
+    def pulse():
+        try:
+            board.pulse("DO4", width=30)
+        except ValueError as error:
+            outcomes["pulse"] = str(error)
+
+    threads = [threading.Thread(target=target, daemon=True)
+               for target in (watch, wait, write, pulse)]
     for thread in threads:
         thread.start()
     time.sleep(0.3)
@@ -88,6 +95,9 @@ def test_close_ends_the_watches_and_waits_of_other_threads(sim: Sim):
     assert time.monotonic() - closing < 1.0
     assert outcomes["watch"] == []
     assert "closed" in outcomes["wait"] and "closed" in outcomes["write"]
+    # The pulse ended early, its line restored before the board went.
+    assert "closed" in outcomes["pulse"]
+    assert registers.driven_mask(board_file, ["DO4"]) == 0
     # nothing_left_open checks the device is unmapped and closed.
 
 
@@ -118,7 +128,7 @@ def test_close_waits_for_a_call_under_way_before_unmapping(sim: Sim):
 
     def slow_call():
         # A call on the board that lasts until released, as a long read would.
-        board._handle.call(lambda handle: (in_call.set(), release.wait(10)))
+        board._handle.call(lambda handle, _: (in_call.set(), release.wait(10)), None)
 
     caller = threading.Thread(target=slow_call)
     caller.start()

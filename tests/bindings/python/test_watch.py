@@ -52,7 +52,15 @@ def test_wait_ignores_other_lines_and_honours_its_timeout(board, board_file):
     assert board.wait("DI3", 1, timeout=0) is False
 
 
-@pytest.mark.parametrize("timeout", [-1, float("nan"), "1", True])
+def test_an_infinite_timeout_waits_without_end(board, board_file):
+    flipper = flip_later(board_file, 0.2, "DI3=1", 0.2, "DI3=0")
+    assert board.wait("DI3", 1, timeout=float("inf"))
+    with board.watch("DI3", timeout=float("inf")) as watch:
+        assert event_summary([next(watch)]) == ["DI3 falling 0"]
+    finished(flipper)
+
+
+@pytest.mark.parametrize("timeout", [-1, -float("inf"), float("nan"), "1", True])
 def test_a_bad_timeout_is_a_value_error(board, timeout):
     with pytest.raises(ValueError, match="timeout"):
         board.wait("DI0", 1, timeout=timeout)
@@ -154,6 +162,7 @@ print("ready", flush=True)
 
 @pytest.mark.parametrize("waiting", [
     "board.wait('DI0', 1)",
+    "board.wait('DI0', 1, timeout=float('inf'))",
     "for event in board.watch(): pass",
     "board.pulse('DO4', width=60)",
 ])
