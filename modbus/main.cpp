@@ -1,6 +1,6 @@
 // dio-modbusd: the board's lines over Modbus TCP, with a communication
-// watchdog. Reads the options, opens the board, listens, serves until
-// SIGTERM or SIGINT.
+// watchdog. Reads the options, opens the board, listens, serves until a
+// stop signal.
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -15,7 +15,7 @@
 #include "line_io.h"
 #include "listener.h"
 #include "server.h"
-#include "stop_signal.h"
+#include "stop_signals.h"
 #include "tool_messages.h"
 #include "varnik_dio_board.h"
 
@@ -32,7 +32,7 @@ std::unique_ptr<LineIo> OpenLines(const GatewayOptions &options) {
 int Serve(const GatewayOptions &options) {
   const std::unique_ptr<LineIo> lines = OpenLines(options);
   if (options.power_on_outputs) lines->WriteOutputs(0xFF, *options.power_on_outputs);
-  const int stop_fd = InstallStopSignals();
+  const int stop_fd = InstallStopSignals(true);
   if (stop_fd < 0) {
     PrintError(std::string("cannot set up the stop signals: ") + std::strerror(errno));
     return kExitDeviceError;
@@ -42,7 +42,7 @@ int Serve(const GatewayOptions &options) {
   std::fprintf(stderr, "listening on %s\n", FormatAddress(bound.get()).c_str());
   const bool stopped_on_signal = Server(options.server, *lines, listen_fd, stop_fd).Run();
   close(listen_fd);
-  return stopped_on_signal ? kExitOk : kExitDeviceError;
+  return stopped_on_signal ? ExitStatusAfterStop(kExitOk) : kExitDeviceError;
 }
 
 }  // namespace
@@ -53,8 +53,14 @@ int main(int argc, char **argv) {
   OptionWords words;
   AddGatewayOptions(app, words);
   AddVersionFlag(app, vdio_version());
-  app.footer("Durations as 500ms, 1.5s, 2m; masks as 0xa5. Exit status: 0 stopped by SIGTERM or "
-             "SIGINT (or --check passed), 1 device or network error, 2 usage error.");
+  app.footer(
+      "Durations as 500ms, 1.5s, 2m; masks as 0xa5.\n"
+      "Signals: SIGHUP, SIGINT and SIGTERM stop it (with --watchdog, the outputs go to\n"
+      "--safe-outputs); SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGIO,\n"
+      "SIGPWR, SIGXCPU, SIGXFSZ and the real-time signals stop it the same way, as a\n"
+      "failure; SIGPIPE is ignored.\n"
+      "Exit status: 0 stopped by SIGHUP, SIGINT or SIGTERM (or --check passed), 1 device\n"
+      "or network error, 2 usage error, 128+N stopped by another signal N.");
   if (const auto ended = ParseCommandLine(app, argc, argv)) return *ended;
   try {
     const GatewayOptions options = Convert(words);

@@ -15,7 +15,7 @@
 
 #include "argument_parsing.h"
 #include "socket_address.h"
-#include "stop_signal.h"
+#include "stop_signals.h"
 
 namespace dio_modbusd {
 
@@ -86,7 +86,7 @@ bool Server::Run() {
     if (now >= next_poll_) PollBoard(now);
     CloseIdleClients(now);
   }
-  Stop(std::string("on ") + StopSignalName());
+  Stop("on " + varnik::tools::SignalName(varnik::tools::StopSignal()));
   return true;
 }
 

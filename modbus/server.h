@@ -39,11 +39,9 @@ class Server {
  public:
   Server(const ServerSettings &settings, LineIo &lines, int listen_fd, int stop_fd);
 
-  // Serves until stop_fd becomes readable, then closes every connection and,
-  // with a watchdog, puts the outputs into their safe state.
-  // Serves until a stop signal (true) or a failure of the loop itself
-  // (false); either way the clients are disconnected and the outputs set
-  // as on a stop.
+  // Serves until stop_fd becomes readable on a stop signal (true) or the
+  // loop itself fails (false); either way the clients are disconnected and,
+  // with a watchdog, the outputs put into their safe state.
   bool Run();
 
  private:

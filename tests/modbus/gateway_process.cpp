@@ -55,6 +55,8 @@ std::vector<char *> Pointers(std::vector<std::string> &strings) {
 
 double SlowMachineSeconds(double seconds) { return Emulated() ? seconds * 5 : seconds; }
 
+bool RunsUnderEmulator() { return Emulated(); }
+
 void MakeBoardFile(const std::string &path) {
   const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0 || ftruncate(fd, static_cast<off_t>(kBoardSize)) != 0) {

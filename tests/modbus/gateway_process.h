@@ -14,6 +14,8 @@
 
 // Seconds a test waits for what a slow or emulated machine may take.
 double SlowMachineSeconds(double seconds);
+// Whether the gateway runs under the build's emulator (qemu-user).
+bool RunsUnderEmulator();
 
 // Makes a fresh board file at path: 4 GiB, sparse, both register pages at
 // their reset value 0x03 (outputs inactive, LEDs dark, inputs inactive).
@@ -32,6 +34,7 @@ class GatewayProcess {
   // or did not say so in time.
   bool WaitListening();
   int port() const { return port_; }
+  pid_t pid() const { return pid_; }
 
   std::string Log() const;
   // Waits until the log holds text, at most seconds (stretched on a slow machine).

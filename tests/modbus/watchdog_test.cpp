@@ -1,11 +1,12 @@
 // The communication watchdog, measured on the board file, and what the
-// outputs do at start and on SIGTERM or SIGINT.
+// outputs do at start and on every signal that stops the gateway.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <string>
 #include <thread>
 
 #include "gateway_fixture.h"
@@ -125,6 +126,57 @@ TEST_F(OutputStateTest, SigtermWithClientsConnectedPutsOutputsInTheirSafeStateWi
             1u)
       << gateway_->Log();
   EXPECT_EQ(AwaitResponse(modbus_get_socket(first->get()), 2), PeerResponse::kClosed);
+}
+
+struct StopSignal {
+  int number;
+  std::string name;
+  int status;
+};
+
+// Asked-for stops end with 0, the others with 128 + N, so that systemd's
+// Restart=on-failure brings the gateway back.
+std::vector<StopSignal> StopSignals() {
+  std::vector<StopSignal> signals = {
+      {SIGHUP, "SIGHUP", 0},       {SIGINT, "SIGINT", 0},       {SIGTERM, "SIGTERM", 0},
+      {SIGQUIT, "SIGQUIT", 0},     {SIGUSR1, "SIGUSR1", 0},     {SIGUSR2, "SIGUSR2", 0},
+      {SIGALRM, "SIGALRM", 0},     {SIGVTALRM, "SIGVTALRM", 0}, {SIGPROF, "SIGPROF", 0},
+      {SIGIO, "SIGIO", 0},         {SIGPWR, "SIGPWR", 0},       {SIGXCPU, "SIGXCPU", 0},
+      {SIGXFSZ, "SIGXFSZ", 0}};
+  // qemu-user numbers the real-time signals of its guest differently from
+  // the host's, so they are sent to the host's own build only.
+  if (!RunsUnderEmulator())
+    for (int offset : {0, 3, SIGRTMAX - SIGRTMIN})
+      signals.push_back({SIGRTMIN + offset,
+                         offset == 0 ? "SIGRTMIN" : "SIGRTMIN+" + std::to_string(offset), 0});
+  for (StopSignal &signal : signals)
+    if (signal.number != SIGHUP && signal.number != SIGINT && signal.number != SIGTERM)
+      signal.status = 128 + signal.number;
+  return signals;
+}
+
+TEST_F(OutputStateTest, EveryStopSignalPutsTheSafeOutputsLogsItAndEndsWithItsStatus) {
+  for (const StopSignal &signal : StopSignals()) {
+    SCOPED_TRACE(signal.name);
+    Start({"--watchdog", "10s", "--safe-outputs", "0x0f"});
+    auto client = Connect();
+    ASSERT_EQ(modbus_write_register(client->get(), 0, 0xf0), 1);
+    if (signal.number == SIGHUP) {  // SIGPIPE first: ignored
+      kill(gateway_->pid(), SIGPIPE);
+      uint16_t outputs = 0;
+      EXPECT_EQ(modbus_read_registers(client->get(), 0, 1, &outputs), 1) << "served after SIGPIPE";
+      EXPECT_EQ(outputs, 0xf0);
+    }
+    const int status = gateway_->Stop(signal.number, 5);
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status << "; log:\n" << gateway_->Log();
+    EXPECT_EQ(WEXITSTATUS(status), signal.status);
+    EXPECT_EQ(OutputsOnBoard(), 0x0f);
+    EXPECT_EQ(gateway_->LogLines("stopped on " + signal.name + "; outputs set to their safe state 0x0f")
+                  .size(),
+              1u)
+        << gateway_->Log();
+    SetOutputsOnBoard(0x00);
+  }
 }
 
 TEST_F(OutputStateTest, SigintWithoutAWatchdogLeavesOutputsAsTheyAre) {
