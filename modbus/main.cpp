@@ -1,6 +1,6 @@
 // dio-modbusd: the board's lines over Modbus TCP, with a communication
-// watchdog. Reads the options, opens the board, listens, serves until a
-// stop signal.
+// watchdog. Reads the options, opens the board, listens, then sets the
+// power-on outputs and serves until a stop signal.
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -30,15 +30,17 @@ std::unique_ptr<LineIo> OpenLines(const GatewayOptions &options) {
 }
 
 int Serve(const GatewayOptions &options) {
-  const std::unique_ptr<LineIo> lines = OpenLines(options);
-  if (options.power_on_outputs) lines->WriteOutputs(0xFF, *options.power_on_outputs);
   const int stop_fd = InstallStopSignals(true);
   if (stop_fd < 0) {
     PrintError(std::string("cannot set up the stop signals: ") + std::strerror(errno));
     return kExitDeviceError;
   }
+  const std::unique_ptr<LineIo> lines = OpenLines(options);
   SocketAddress bound;
   const int listen_fd = OpenListener(options.listen, &bound);
+  // Only once the board and the port are ours: a gateway that cannot start
+  // leaves the outputs to the one that may be running.
+  if (options.power_on_outputs) lines->WriteOutputs(0xFF, *options.power_on_outputs);
   std::fprintf(stderr, "listening on %s\n", FormatAddress(bound.get()).c_str());
   const bool stopped_on_signal = Server(options.server, *lines, listen_fd, stop_fd).Run();
   close(listen_fd);

@@ -108,6 +108,15 @@ TEST_F(OutputStateTest, StartLeavesOutputsAloneUnlessPowerOnOutputsAreGiven) {
   EXPECT_EQ(gateway_->Stop(SIGTERM, 5), 0);
   Start({"--power-on-outputs", "0x3c"});
   EXPECT_EQ(OutputsOnBoard(), 0x3c);
+  // A second gateway on the same port fails to start and touches nothing.
+  GatewayProcess second(dir_, {"--device", board_path_, "--listen",
+                               "127.0.0.1:" + std::to_string(gateway_->port()),
+                               "--power-on-outputs", "0xff"});
+  const int status = second.WaitForExit(10);
+  ASSERT_TRUE(WIFEXITED(status)) << second.Log();
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_NE(second.Log().find("Address already in use"), std::string::npos) << second.Log();
+  EXPECT_EQ(OutputsOnBoard(), 0x3c) << "the running gateway's outputs are left alone";
 }
 
 TEST_F(OutputStateTest, SigtermWithClientsConnectedPutsOutputsInTheirSafeStateWithAWatchdog) {
