@@ -16,6 +16,7 @@
 #include "argument_parsing.h"
 #include "socket_address.h"
 #include "stop_signals.h"
+#include "tool_messages.h"
 
 namespace dio_modbusd {
 
@@ -31,7 +32,7 @@ constexpr std::chrono::milliseconds kAcceptPause{100};
 constexpr int kSocketSendBuffer = 16 * 1024;
 
 // One line for the journal.
-void Log(const std::string &line) { std::fprintf(stderr, "%s\n", line.c_str()); }
+void Log(const std::string &line) { varnik::tools::PrintLine(line); }
 
 std::string Hex(unsigned value) {
   char text[8];

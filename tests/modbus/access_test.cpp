@@ -126,7 +126,7 @@ TEST_F(AccessTest, ATruncatedFrameHoldsUpNoOtherClientAndIdlesOut) {
   EXPECT_GE(idle, 0.95);
   EXPECT_LT(idle, SlowMachineSeconds(1.5)) << "the idle time counts from the last request, not byte";
   close(stalled);
-  EXPECT_EQ(gateway_->LogLines("disconnected: no complete request for 1s (--idle-timeout)").size(), 1u)
+  EXPECT_EQ(gateway_->WaitForLogLines("disconnected: no complete request for 1s (--idle-timeout)", 1, 2), 1u)
       << "the stalled client only; log:\n"
       << gateway_->Log();
 }

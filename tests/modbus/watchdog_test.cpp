@@ -48,8 +48,8 @@ TEST_F(WatchdogTest, TripsWithinItsDurationPlusOnePollInterval) {
   // Its duration, one poll interval, and the 2 ms this loop looks at the board.
   EXPECT_LE(tripped, 0.5 + 0.1 + 0.01) << "tripped late";
   EXPECT_EQ(WatchdogState(client->get()), 1);
-  EXPECT_EQ(gateway_->LogLines("watchdog tripped: no valid request for 500ms; outputs set to 0x00")
-                .size(),
+  EXPECT_EQ(gateway_->WaitForLogLines(
+                "watchdog tripped: no valid request for 500ms; outputs set to 0x00", 1, 2),
             1u)
       << gateway_->Log();
 }
@@ -96,7 +96,7 @@ TEST_F(WatchdogTest, AnOutputWriteClearsItAnLedWriteDoesNot) {
   ASSERT_EQ(modbus_write_register(mb, 0, 0x42), 1);
   EXPECT_EQ(WatchdogState(mb), 0) << "a holding register write to the outputs clears it";
   EXPECT_EQ(OutputsOnBoard(), 0x42);
-  EXPECT_EQ(gateway_->LogLines("watchdog tripped").size(), 2u);
+  EXPECT_EQ(gateway_->WaitForLogLines("watchdog tripped", 2, 2), 2u);
 }
 
 class OutputStateTest : public WatchdogTest {};
