@@ -207,6 +207,9 @@ void Server::CloseIdleClients(TimePoint now) {
 }
 
 void Server::Disconnect(size_t index, const std::string &reason) {
+  // The replies to the requests before a malformed frame (or a stop) still
+  // go out, as far as the socket takes them without waiting.
+  clients_[index]->Flush();
   Log("client " + clients_[index]->peer() + " disconnected: " + reason);
   clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(index));
 }
