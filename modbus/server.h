@@ -19,6 +19,7 @@
 #include "connection.h"
 #include "input_counters.h"
 #include "line_io.h"
+#include "refusal_log.h"
 #include "register_map.h"
 #include "watchdog.h"
 
@@ -48,6 +49,7 @@ class Server {
 
  private:
   void AcceptClients(TimePoint now);
+  void Refuse(int fd, const std::string &peer, const std::string &reason, TimePoint now);
   // Why the connection must close, or nothing.
   std::optional<std::string> Serve(Connection &client, short events, TimePoint now);
   void AnswerFrame(Connection &client, const MbapFrame &frame, TimePoint now);
@@ -68,6 +70,7 @@ class Server {
   RegisterMap map_;
   TimePoint next_poll_;
   TimePoint accept_paused_until_;
+  RefusalLog refusals_;
   std::vector<std::unique_ptr<Connection>> clients_;
 };
 

@@ -2,7 +2,9 @@
 // --max-clients, --idle-timeout, and clients that misbehave, each costing
 // its own connection only.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -67,17 +69,28 @@ TEST_F(AccessTest, MaxClientsClosesFurtherConnectionsAtOnce) {
   uint16_t value = 0;
   ASSERT_EQ(modbus_read_registers(first->get(), 0, 1, &value), 1);
   ASSERT_EQ(modbus_read_registers(second->get(), 0, 1, &value), 1);
-  const int third = ConnectRaw(gateway_->port());
-  ASSERT_GE(third, 0);
-  SendAll(third, ReadInputRegistersFrame(1));
-  EXPECT_EQ(AwaitResponse(third, 5), PeerResponse::kClosed);
-  close(third);
+  for (int i = 0; i < 20; ++i) {
+    const int further = ConnectRaw(gateway_->port());
+    ASSERT_GE(further, 0);
+    SendAll(further, ReadInputRegistersFrame(1));
+    EXPECT_EQ(AwaitResponse(further, 5), PeerResponse::kClosed);
+    close(further);
+  }
   EXPECT_TRUE(gateway_->WaitForLog(": --max-clients 2 reached", 5));
   EXPECT_EQ(modbus_read_registers(first->get(), 0, 1, &value), 1) << "the first two stay served";
   first.reset();
   ASSERT_TRUE(gateway_->WaitForLog("disconnected: closed by the client", 5));
   auto fourth = Connect();
   EXPECT_EQ(modbus_read_registers(fourth->get(), 0, 1, &value), 1) << "a freed place is taken";
+  // The first refusal is named, the rest counted (at the latest at the stop),
+  // so that a flood of connections cannot flood the journal.
+  fourth.reset();
+  second.reset();
+  const int status = gateway_->Stop(SIGTERM, 5);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(gateway_->LogLines("refused 127.0.0.1:").size(), 1u) << gateway_->Log();
+  EXPECT_EQ(gateway_->LogLines("refused 19 more connections in the last ").size(), 1u)
+      << gateway_->Log();
 }
 
 TEST_F(AccessTest, ATruncatedFrameHoldsUpNoOtherClientAndIdlesOut) {
