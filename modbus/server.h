@@ -1,10 +1,9 @@
 // The gateway: one thread, one poll() over the listening socket, the stop
 // signal's pipe and every client, which also polls the board's inputs for
-// the counters and watches the watchdog. Its log lines go through
-// varnik::tools::PrintLine, which never blocks once main has set up the
-// log queue. No client can hold up another: each
+// the counters and watches the watchdog. No client can hold up another: each
 // socket is non-blocking, frames are cut from each connection's own buffer,
-// and each client gets at most one receive per round.
+// and each client gets at most one receive per round. Nor can the log: its
+// lines go through varnik::tools::PrintLine, which main points at a queue.
 #ifndef DIO_MODBUSD_SERVER_H
 #define DIO_MODBUSD_SERVER_H
 
