@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 
 #include <chrono>
-#include <regex>
 #include <string>
 #include <thread>
 
@@ -76,8 +75,8 @@ TEST_F(StalledLogTest, ClientsWatchdogAndStopCarryOnAndTheDroppedLinesAreCounted
   EXPECT_LE(tripped, 0.5 + 0.02 + 0.08) << "tripped late";
   EXPECT_FALSE(gateway_->OutputNonBlocking()) << "the inherited standard error's flags changed";
 
-  // Read again: every line is there or counted, the count after the lines
-  // it follows. The lines: the connection, the requests, the watchdog's trip.
+  // Read again: every line is there or counted. The lines: the connection,
+  // the requests, the watchdog's trip.
   ASSERT_TRUE(gateway_->WaitForLog("dropped (standard error was not read)", 5)) << "no count";
   const uint64_t expected_lines = 1 + (kReads + 1) + 1;
   LogAccount account = Account();
@@ -88,14 +87,6 @@ TEST_F(StalledLogTest, ClientsWatchdogAndStopCarryOnAndTheDroppedLinesAreCounted
   EXPECT_EQ(account.logged + account.dropped, expected_lines) << "logged " << account.logged;
   EXPECT_GT(account.dropped, 0u);
   RecordProperty("dropped", std::to_string(account.dropped));
-  const std::regex request("request 127\\.0\\.0\\.1:[0-9]+ transaction ([0-9]+) .*");
-  int last_transaction = -1;
-  for (const std::string &line : gateway_->LogLines("request ")) {
-    std::smatch match;
-    if (!std::regex_match(line, match, request)) continue;
-    EXPECT_GT(std::stoi(match[1]), last_transaction) << "lines out of order: " << line;
-    last_transaction = std::stoi(match[1]);
-  }
 
   // Stalled again, with lines waiting: the stop still ends the gateway,
   // after a bounded wait for the reader, with the outputs safe.
