@@ -1,10 +1,12 @@
 // dio-modbusd: the board's lines over Modbus TCP, with a communication
-// watchdog. Reads the options, opens the board, listens, serves until
-// SIGTERM or SIGINT.
+// watchdog. Reads the options, opens the board, listens, then sets the
+// power-on outputs and serves until a stop signal. Its log goes through a
+// queue that a stalled reader of standard error cannot block.
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -14,8 +16,9 @@
 #include "gateway_options.h"
 #include "line_io.h"
 #include "listener.h"
+#include "log_queue.h"
 #include "server.h"
-#include "stop_signal.h"
+#include "stop_signals.h"
 #include "tool_messages.h"
 #include "varnik_dio_board.h"
 
@@ -24,25 +27,48 @@ namespace {
 using namespace dio_modbusd;
 using namespace varnik::tools;
 
+// About a megabyte of lines waits for a reader that stopped reading.
+constexpr size_t kLogQueueLines = 8192;
+// How long a stop waits for that reader before the gateway exits anyway.
+constexpr std::chrono::milliseconds kLogDrainWait{1000};
+
 std::unique_ptr<LineIo> OpenLines(const GatewayOptions &options) {
   if (options.memory_lines) return MakeMemoryLines();
   return OpenBoardLines(options.device);
 }
 
 int Serve(const GatewayOptions &options) {
-  const std::unique_ptr<LineIo> lines = OpenLines(options);
-  if (options.power_on_outputs) lines->WriteOutputs(0xFF, *options.power_on_outputs);
-  const int stop_fd = InstallStopSignals();
+  const int stop_fd = InstallStopSignals(true);
   if (stop_fd < 0) {
     PrintError(std::string("cannot set up the stop signals: ") + std::strerror(errno));
     return kExitDeviceError;
   }
+  const std::unique_ptr<LineIo> lines = OpenLines(options);
   SocketAddress bound;
   const int listen_fd = OpenListener(options.listen, &bound);
-  std::fprintf(stderr, "listening on %s\n", FormatAddress(bound.get()).c_str());
+  // Only once the board and the port are ours: a gateway that cannot start
+  // leaves the outputs to the one that may be running.
+  if (options.power_on_outputs) lines->WriteOutputs(0xFF, *options.power_on_outputs);
+  PrintLine("listening on " + FormatAddress(bound.get()));
   const bool stopped_on_signal = Server(options.server, *lines, listen_fd, stop_fd).Run();
   close(listen_fd);
-  return stopped_on_signal ? kExitOk : kExitDeviceError;
+  return stopped_on_signal ? ExitStatusAfterStop(kExitOk) : kExitDeviceError;
+}
+
+int Run(const OptionWords &words) {
+  try {
+    const GatewayOptions options = Convert(words);
+    for (const std::string &warning : Warnings(options, words)) PrintError(warning);
+    if (options.check) return kExitOk;
+    return Serve(options);
+  } catch (const UsageError &e) {
+    return ReportUsageError(std::string(e.what()) + "; see " + ProgramName() + " --help");
+  } catch (const DeviceError &e) {
+    return ReportDeviceError(e);
+  } catch (const std::exception &e) {  // ListenError among them
+    PrintError(e.what());
+    return kExitDeviceError;
+  }
 }
 
 }  // namespace
@@ -53,23 +79,20 @@ int main(int argc, char **argv) {
   OptionWords words;
   AddGatewayOptions(app, words);
   AddVersionFlag(app, vdio_version());
-  app.footer("Durations as 500ms, 1.5s, 2m; masks as 0xa5. Exit status: 0 stopped by SIGTERM or "
-             "SIGINT (or --check passed), 1 device or network error, 2 usage error.");
+  app.footer(
+      "Durations as 500ms, 1.5s, 2m; masks as 0xa5.\n"
+      "Signals: SIGHUP, SIGINT and SIGTERM stop it (with --watchdog, the outputs go to\n"
+      "--safe-outputs); SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGIO,\n"
+      "SIGPWR, SIGXCPU, SIGXFSZ and the real-time signals stop it the same way, as a\n"
+      "failure; SIGPIPE is ignored.\n"
+      "Exit status: 0 stopped by SIGHUP, SIGINT or SIGTERM (or --check passed), 1 device\n"
+      "or network error, 2 usage error, 128+N stopped by another signal N.");
   if (const auto ended = ParseCommandLine(app, argc, argv)) return *ended;
   try {
-    const GatewayOptions options = Convert(words);
-    for (const std::string &warning : Warnings(options, words)) PrintError(warning);
-    if (options.check) return kExitOk;
-    return Serve(options);
-  } catch (const UsageError &e) {
-    return ReportUsageError(std::string(e.what()) + "; see " + ProgramName() + " --help");
-  } catch (const DeviceError &e) {
-    return ReportDeviceError(e);
-  } catch (const ListenError &e) {
-    PrintError(e.what());
-    return kExitDeviceError;
+    QueuedMessages messages(kLogQueueLines, kLogDrainWait);
+    return Run(words);
   } catch (const std::exception &e) {
-    PrintError(e.what());
+    PrintError(std::string("cannot start the log writer: ") + e.what());
     return kExitDeviceError;
   }
 }

@@ -15,7 +15,8 @@
 
 #include "argument_parsing.h"
 #include "socket_address.h"
-#include "stop_signal.h"
+#include "stop_signals.h"
+#include "tool_messages.h"
 
 namespace dio_modbusd {
 
@@ -29,9 +30,11 @@ constexpr std::chrono::milliseconds kAcceptPause{100};
 // The kernel's share of a client's unread replies stays small, so that what
 // the client leaves unread piles up where the gateway counts it.
 constexpr int kSocketSendBuffer = 16 * 1024;
+// Refused connections: the first of a burst named, then a count this often.
+constexpr std::chrono::seconds kRefusalInterval{10};
 
 // One line for the journal.
-void Log(const std::string &line) { std::fprintf(stderr, "%s\n", line.c_str()); }
+void Log(const std::string &line) { varnik::tools::PrintLine(line); }
 
 std::string Hex(unsigned value) {
   char text[8];
@@ -55,7 +58,8 @@ Server::Server(const ServerSettings &settings, LineIo &lines, int listen_fd, int
       counters_(settings.debounce, lines.ReadInputs(), Clock::now()),
       watchdog_(settings.watchdog, Clock::now()),
       map_(lines, counters_, watchdog_, settings.read_only),
-      next_poll_(Clock::now() + settings.poll_interval) {}
+      next_poll_(Clock::now() + settings.poll_interval),
+      refusals_(kRefusalInterval) {}
 
 bool Server::Run() {
   std::vector<pollfd> fds;
@@ -85,8 +89,9 @@ bool Server::Run() {
     if (fds[1].revents != 0) AcceptClients(now);
     if (now >= next_poll_) PollBoard(now);
     CloseIdleClients(now);
+    if (const auto line = refusals_.Tick(now)) Log(*line);
   }
-  Stop(std::string("on ") + StopSignalName());
+  Stop("on " + varnik::tools::SignalName(varnik::tools::StopSignal()));
   return true;
 }
 
@@ -105,14 +110,11 @@ void Server::AcceptClients(TimePoint now) {
     }
     const std::string name = FormatAddress(reinterpret_cast<const sockaddr *>(&peer));
     if (!Allowed(settings_.allow, reinterpret_cast<const sockaddr *>(&peer))) {
-      Log("refused " + name + ": not in --allow");
-      close(fd);
+      Refuse(fd, name, "not in --allow", now);
       continue;
     }
     if (clients_.size() >= settings_.max_clients) {
-      Log("refused " + name + ": --max-clients " + std::to_string(settings_.max_clients) +
-          " reached");
-      close(fd);
+      Refuse(fd, name, "--max-clients " + std::to_string(settings_.max_clients) + " reached", now);
       continue;
     }
     TuneClientSocket(fd);
@@ -120,6 +122,11 @@ void Server::AcceptClients(TimePoint now) {
     Log("client " + name + " connected (" + std::to_string(clients_.size()) + " of " +
         std::to_string(settings_.max_clients) + ")");
   }
+}
+
+void Server::Refuse(int fd, const std::string &peer, const std::string &reason, TimePoint now) {
+  close(fd);
+  if (const auto line = refusals_.Refused(peer, reason, now)) Log(*line);
 }
 
 std::optional<std::string> Server::Serve(Connection &client, short events, TimePoint now) {
@@ -206,6 +213,9 @@ void Server::CloseIdleClients(TimePoint now) {
 }
 
 void Server::Disconnect(size_t index, const std::string &reason) {
+  // The replies to the requests before a malformed frame (or a stop) still
+  // go out, as far as the socket takes them without waiting.
+  clients_[index]->Flush();
   Log("client " + clients_[index]->peer() + " disconnected: " + reason);
   clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(index));
 }
@@ -224,6 +234,7 @@ int Server::PollTimeoutMs(TimePoint now) const {
 void Server::Stop(const std::string &cause) {
   const std::string reason = "server stopping " + cause;
   while (!clients_.empty()) Disconnect(clients_.size() - 1, reason);
+  if (const auto line = refusals_.Flush(Clock::now())) Log(*line);
   if (watchdog_.enabled()) {
     lines_.WriteOutputs(0xFF, settings_.safe_outputs);
     Log("stopped " + cause + "; outputs set to their safe state " + Hex(settings_.safe_outputs));

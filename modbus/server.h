@@ -2,7 +2,8 @@
 // signal's pipe and every client, which also polls the board's inputs for
 // the counters and watches the watchdog. No client can hold up another: each
 // socket is non-blocking, frames are cut from each connection's own buffer,
-// and each client gets at most one receive per round.
+// and each client gets at most one receive per round. Nor can the log: its
+// lines go through varnik::tools::PrintLine, which main points at a queue.
 #ifndef DIO_MODBUSD_SERVER_H
 #define DIO_MODBUSD_SERVER_H
 
@@ -17,6 +18,7 @@
 #include "connection.h"
 #include "input_counters.h"
 #include "line_io.h"
+#include "refusal_log.h"
 #include "register_map.h"
 #include "watchdog.h"
 
@@ -39,15 +41,14 @@ class Server {
  public:
   Server(const ServerSettings &settings, LineIo &lines, int listen_fd, int stop_fd);
 
-  // Serves until stop_fd becomes readable, then closes every connection and,
-  // with a watchdog, puts the outputs into their safe state.
-  // Serves until a stop signal (true) or a failure of the loop itself
-  // (false); either way the clients are disconnected and the outputs set
-  // as on a stop.
+  // Serves until stop_fd becomes readable on a stop signal (true) or the
+  // loop itself fails (false); either way the clients are disconnected and,
+  // with a watchdog, the outputs put into their safe state.
   bool Run();
 
  private:
   void AcceptClients(TimePoint now);
+  void Refuse(int fd, const std::string &peer, const std::string &reason, TimePoint now);
   // Why the connection must close, or nothing.
   std::optional<std::string> Serve(Connection &client, short events, TimePoint now);
   void AnswerFrame(Connection &client, const MbapFrame &frame, TimePoint now);
@@ -68,6 +69,7 @@ class Server {
   RegisterMap map_;
   TimePoint next_poll_;
   TimePoint accept_paused_until_;
+  RefusalLog refusals_;
   std::vector<std::unique_ptr<Connection>> clients_;
 };
 

@@ -1,18 +1,21 @@
 // The gateway's parts whose edge cases a client cannot reach in good time:
-// the counters' debounce against a clock the test sets, and --allow's
-// prefixes at their bit boundaries.
+// the counters' debounce and the summary of refused connections against a
+// clock the test sets, and --allow's prefixes at their bit boundaries.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 
 #include "address_range.h"
 #include "input_counters.h"
+#include "refusal_log.h"
 
 namespace {
 
 using dio_modbusd::AddressRange;
 using dio_modbusd::InputCounters;
+using dio_modbusd::RefusalLog;
 using std::chrono::milliseconds;
+using std::chrono::seconds;
 
 const dio_modbusd::TimePoint kStart{};
 
@@ -57,6 +60,36 @@ TEST(InputCountersTest, ALevelCountsOnceItHeldTheDebounceTime) {
   EXPECT_EQ(counters.Count(7), 1) << "the level has held 15 ms since it came back";
   counters.Update(0x80, kStart + milliseconds(185));
   EXPECT_EQ(counters.Count(7), 2);
+}
+
+TEST(RefusalLogTest, TheFirstRefusalIsNamedTheRestCountedOncePerInterval) {
+  RefusalLog log(seconds(10));
+  EXPECT_EQ(log.Refused("10.0.0.1:4000", "not in --allow", kStart),
+            "refused 10.0.0.1:4000: not in --allow");
+  for (int i = 0; i < 56; ++i)
+    EXPECT_EQ(log.Refused("10.0.0.2:4001", "not in --allow", kStart + seconds(1)), std::nullopt);
+  EXPECT_EQ(log.Refused("127.0.0.1:4002", "--max-clients 16 reached", kStart + seconds(2)),
+            std::nullopt);
+  EXPECT_EQ(log.Tick(kStart + milliseconds(9999)), std::nullopt);
+  EXPECT_EQ(log.Tick(kStart + seconds(10)),
+            "refused 57 more connections in the last 10s (56 not in --allow, 1 --max-clients 16 "
+            "reached)");
+  EXPECT_EQ(log.Tick(kStart + seconds(11)), std::nullopt) << "said once";
+
+  // While they go on, one count per interval.
+  EXPECT_EQ(log.Refused("10.0.0.3:4003", "not in --allow", kStart + seconds(12)), std::nullopt);
+  EXPECT_EQ(log.Tick(kStart + seconds(19)), std::nullopt);
+  EXPECT_EQ(log.Tick(kStart + seconds(20)),
+            "refused 1 more connection in the last 10s (1 not in --allow)");
+  // A quiet interval ends the summary: the next refusal is named again.
+  EXPECT_EQ(log.Tick(kStart + seconds(30)), std::nullopt);
+  EXPECT_EQ(log.Refused("10.0.0.4:4004", "not in --allow", kStart + seconds(31)),
+            "refused 10.0.0.4:4004: not in --allow");
+  EXPECT_EQ(log.Refused("10.0.0.5:4005", "not in --allow", kStart + seconds(32)), std::nullopt);
+  // A stop says what it counted so far.
+  EXPECT_EQ(log.Flush(kStart + milliseconds(33420)),
+            "refused 1 more connection in the last 2.4s (1 not in --allow)");
+  EXPECT_EQ(log.Flush(kStart + seconds(34)), std::nullopt);
 }
 
 sockaddr_in V4(const char *text) {

@@ -55,6 +55,8 @@ std::vector<char *> Pointers(std::vector<std::string> &strings) {
 
 double SlowMachineSeconds(double seconds) { return Emulated() ? seconds * 5 : seconds; }
 
+bool RunsUnderEmulator() { return Emulated(); }
+
 void MakeBoardFile(const std::string &path) {
   const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0 || ftruncate(fd, static_cast<off_t>(kBoardSize)) != 0) {
@@ -70,7 +72,8 @@ void MakeBoardFile(const std::string &path) {
 // Each gateway of a test logs to a file of its own: under qemu-user the
 // spawned child may truncate its log only after posix_spawn returned, so a
 // shared file could still show the last gateway's start-up line.
-GatewayProcess::GatewayProcess(const std::string &dir, const std::vector<std::string> &args)
+GatewayProcess::GatewayProcess(const std::string &dir, const std::vector<std::string> &args,
+                               Output output)
     : log_path_(dir + "/gateway-" + std::to_string(++started_) + ".log") {
   std::vector<std::string> argv_strings;
   if (Emulated()) argv_strings.push_back(kLauncher);
@@ -82,8 +85,18 @@ GatewayProcess::GatewayProcess(const std::string &dir, const std::vector<std::st
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log_path_.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0600);
+  if (output == Output::kPipe) {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) std::abort();
+    pipe_read_ = ends[0];
+    pipe_write_ = ends[1];
+    fcntl(pipe_read_, F_SETFL, O_NONBLOCK);  // the test's own end
+    fcntl(pipe_write_, F_SETPIPE_SZ, 4096);  // a page: a stalled reader is felt at once
+    posix_spawn_file_actions_adddup2(&actions, pipe_write_, STDOUT_FILENO);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log_path_.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0600);
+  }
   posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
   std::vector<char *> argv = Pointers(argv_strings);
   std::vector<char *> envp = Pointers(env_strings);
@@ -96,6 +109,8 @@ GatewayProcess::~GatewayProcess() {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }
+  if (pipe_read_ >= 0) close(pipe_read_);
+  if (pipe_write_ >= 0) close(pipe_write_);
 }
 
 bool GatewayProcess::WaitListening() {
@@ -114,10 +129,25 @@ bool GatewayProcess::WaitListening() {
 }
 
 std::string GatewayProcess::Log() const {
+  if (pipe_read_ >= 0) {
+    ReadPipe();
+    return piped_;
+  }
   std::ifstream file(log_path_);
   std::stringstream text;
   text << file.rdbuf();
   return text.str();
+}
+
+void GatewayProcess::ReadPipe() const {
+  char buffer[65536];
+  ssize_t got;
+  while ((got = read(pipe_read_, buffer, sizeof buffer)) > 0)
+    piped_.append(buffer, static_cast<size_t>(got));
+}
+
+bool GatewayProcess::OutputNonBlocking() const {
+  return pipe_write_ >= 0 && (fcntl(pipe_write_, F_GETFL) & O_NONBLOCK) != 0;
 }
 
 bool GatewayProcess::WaitForLog(const std::string &text, double seconds) const {
@@ -135,6 +165,16 @@ std::vector<std::string> GatewayProcess::LogLines(const std::string &text) const
   for (std::string line; std::getline(log, line);)
     if (line.find(text) != std::string::npos) lines.push_back(line);
   return lines;
+}
+
+size_t GatewayProcess::WaitForLogLines(const std::string &text, size_t count,
+                                       double seconds) const {
+  const auto deadline = Clock::now() + std::chrono::duration<double>(SlowMachineSeconds(seconds));
+  for (;;) {
+    const size_t found = LogLines(text).size();
+    if (found >= count || Clock::now() >= deadline) return found;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
 }
 
 int GatewayProcess::Stop(int signal, double seconds) {

@@ -116,6 +116,11 @@ TEST_F(LoadTest, ThirtyTwoClientsEveryWriteAccountedForFinalStateExact) {
   // "request 127.0.0.1:PORT transaction T unit 1 function 0xFF: ok, outputs 0xOO leds 0xLL"
   std::map<int, int> requests_of, writes_of;
   std::vector<LoggedWrite> writes;
+  // Every request logged, none dropped (the log is written by a thread of
+  // its own, a moment behind).
+  ASSERT_EQ(gateway_->WaitForLogLines("request 127.0.0.1:", kClients * kRequestsPerClient, 10),
+            static_cast<size_t>(kClients * kRequestsPerClient));
+  EXPECT_TRUE(gateway_->LogLines("log lines dropped").empty());
   for (const std::string &line : gateway_->LogLines("request 127.0.0.1:")) {
     int port = 0;
     unsigned transaction = 0, unit = 0, function = 0, outputs = 0, leds = 0;

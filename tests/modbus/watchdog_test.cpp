@@ -1,11 +1,12 @@
 // The communication watchdog, measured on the board file, and what the
-// outputs do at start and on SIGTERM or SIGINT.
+// outputs do at start and on every signal that stops the gateway.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <string>
 #include <thread>
 
 #include "gateway_fixture.h"
@@ -47,8 +48,8 @@ TEST_F(WatchdogTest, TripsWithinItsDurationPlusOnePollInterval) {
   // Its duration, one poll interval, and the 2 ms this loop looks at the board.
   EXPECT_LE(tripped, 0.5 + 0.1 + 0.01) << "tripped late";
   EXPECT_EQ(WatchdogState(client->get()), 1);
-  EXPECT_EQ(gateway_->LogLines("watchdog tripped: no valid request for 500ms; outputs set to 0x00")
-                .size(),
+  EXPECT_EQ(gateway_->WaitForLogLines(
+                "watchdog tripped: no valid request for 500ms; outputs set to 0x00", 1, 2),
             1u)
       << gateway_->Log();
 }
@@ -95,7 +96,7 @@ TEST_F(WatchdogTest, AnOutputWriteClearsItAnLedWriteDoesNot) {
   ASSERT_EQ(modbus_write_register(mb, 0, 0x42), 1);
   EXPECT_EQ(WatchdogState(mb), 0) << "a holding register write to the outputs clears it";
   EXPECT_EQ(OutputsOnBoard(), 0x42);
-  EXPECT_EQ(gateway_->LogLines("watchdog tripped").size(), 2u);
+  EXPECT_EQ(gateway_->WaitForLogLines("watchdog tripped", 2, 2), 2u);
 }
 
 class OutputStateTest : public WatchdogTest {};
@@ -107,6 +108,15 @@ TEST_F(OutputStateTest, StartLeavesOutputsAloneUnlessPowerOnOutputsAreGiven) {
   EXPECT_EQ(gateway_->Stop(SIGTERM, 5), 0);
   Start({"--power-on-outputs", "0x3c"});
   EXPECT_EQ(OutputsOnBoard(), 0x3c);
+  // A second gateway on the same port fails to start and touches nothing.
+  GatewayProcess second(dir_, {"--device", board_path_, "--listen",
+                               "127.0.0.1:" + std::to_string(gateway_->port()),
+                               "--power-on-outputs", "0xff"});
+  const int status = second.WaitForExit(10);
+  ASSERT_TRUE(WIFEXITED(status)) << second.Log();
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_NE(second.Log().find("Address already in use"), std::string::npos) << second.Log();
+  EXPECT_EQ(OutputsOnBoard(), 0x3c) << "the running gateway's outputs are left alone";
 }
 
 TEST_F(OutputStateTest, SigtermWithClientsConnectedPutsOutputsInTheirSafeStateWithAWatchdog) {
@@ -125,6 +135,57 @@ TEST_F(OutputStateTest, SigtermWithClientsConnectedPutsOutputsInTheirSafeStateWi
             1u)
       << gateway_->Log();
   EXPECT_EQ(AwaitResponse(modbus_get_socket(first->get()), 2), PeerResponse::kClosed);
+}
+
+struct StopSignal {
+  int number;
+  std::string name;
+  int status;
+};
+
+// Asked-for stops end with 0, the others with 128 + N, so that systemd's
+// Restart=on-failure brings the gateway back.
+std::vector<StopSignal> StopSignals() {
+  std::vector<StopSignal> signals = {
+      {SIGHUP, "SIGHUP", 0},       {SIGINT, "SIGINT", 0},       {SIGTERM, "SIGTERM", 0},
+      {SIGQUIT, "SIGQUIT", 0},     {SIGUSR1, "SIGUSR1", 0},     {SIGUSR2, "SIGUSR2", 0},
+      {SIGALRM, "SIGALRM", 0},     {SIGVTALRM, "SIGVTALRM", 0}, {SIGPROF, "SIGPROF", 0},
+      {SIGIO, "SIGIO", 0},         {SIGPWR, "SIGPWR", 0},       {SIGXCPU, "SIGXCPU", 0},
+      {SIGXFSZ, "SIGXFSZ", 0}};
+  // qemu-user numbers the real-time signals of its guest differently from
+  // the host's, so they are sent to the host's own build only.
+  if (!RunsUnderEmulator())
+    for (int offset : {0, 3, SIGRTMAX - SIGRTMIN})
+      signals.push_back({SIGRTMIN + offset,
+                         offset == 0 ? "SIGRTMIN" : "SIGRTMIN+" + std::to_string(offset), 0});
+  for (StopSignal &signal : signals)
+    if (signal.number != SIGHUP && signal.number != SIGINT && signal.number != SIGTERM)
+      signal.status = 128 + signal.number;
+  return signals;
+}
+
+TEST_F(OutputStateTest, EveryStopSignalPutsTheSafeOutputsLogsItAndEndsWithItsStatus) {
+  for (const StopSignal &signal : StopSignals()) {
+    SCOPED_TRACE(signal.name);
+    Start({"--watchdog", "10s", "--safe-outputs", "0x0f"});
+    auto client = Connect();
+    ASSERT_EQ(modbus_write_register(client->get(), 0, 0xf0), 1);
+    if (signal.number == SIGHUP) {  // SIGPIPE first: ignored
+      kill(gateway_->pid(), SIGPIPE);
+      uint16_t outputs = 0;
+      EXPECT_EQ(modbus_read_registers(client->get(), 0, 1, &outputs), 1) << "served after SIGPIPE";
+      EXPECT_EQ(outputs, 0xf0);
+    }
+    const int status = gateway_->Stop(signal.number, 5);
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status << "; log:\n" << gateway_->Log();
+    EXPECT_EQ(WEXITSTATUS(status), signal.status);
+    EXPECT_EQ(OutputsOnBoard(), 0x0f);
+    EXPECT_EQ(gateway_->LogLines("stopped on " + signal.name + "; outputs set to their safe state 0x0f")
+                  .size(),
+              1u)
+        << gateway_->Log();
+    SetOutputsOnBoard(0x00);
+  }
 }
 
 TEST_F(OutputStateTest, SigintWithoutAWatchdogLeavesOutputsAsTheyAre) {

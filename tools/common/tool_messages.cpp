@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace varnik::tools {
 
@@ -11,15 +12,26 @@ std::string &Name() {
   static std::string name = "tool";
   return name;
 }
+
+MessageSink &Sink() {
+  static MessageSink sink;
+  return sink;
+}
 }  // namespace
 
 void SetProgramName(const std::string &name) { Name() = name; }
 
 const std::string &ProgramName() { return Name(); }
 
-void PrintError(const std::string &message) {
-  std::fflush(stdout);  // what was printed before the error stays before it
-  std::fprintf(stderr, "%s: %s\n", ProgramName().c_str(), message.c_str());
+void PrintError(const std::string &message) { PrintLine(ProgramName() + ": " + message); }
+
+void PrintLine(const std::string &line) {
+  if (Sink()) {
+    Sink()(line);
+    return;
+  }
+  std::fflush(stdout);  // what was printed before the line stays before it
+  std::fprintf(stderr, "%s\n", line.c_str());
 }
 
 void FlushOutput() {
@@ -37,6 +49,7 @@ int ReportOutputError(const OutputError &error) {
   if (error.error_number() != EPIPE) PrintError(error.what());
   return kExitDeviceError;
 }
+void SetMessageSink(MessageSink sink) { Sink() = std::move(sink); }
 
 int ReportUsageError(const std::string &message) {
   PrintError(message);

@@ -6,6 +6,7 @@
 #ifndef VARNIK_TOOLS_TOOL_MESSAGES_H
 #define VARNIK_TOOLS_TOOL_MESSAGES_H
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -50,6 +51,15 @@ const std::string &ProgramName();
 
 // "NAME: message" and a line end on standard error.
 void PrintError(const std::string &message);
+
+// A daemon's log line as it is (no name: the journal adds its own), and a
+// line end, on standard error.
+void PrintLine(const std::string &line);
+
+// Where PrintError and PrintLine send their lines from now on, without the
+// line end (a daemon's LogQueue); an empty sink: standard error again.
+using MessageSink = std::function<void(const std::string &line)>;
+void SetMessageSink(MessageSink sink);
 
 // Prints the usage error's message and returns kExitUsage.
 int ReportUsageError(const std::string &message);
