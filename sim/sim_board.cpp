@@ -15,9 +15,9 @@ namespace varnik::sim {
 
 namespace {
 
-// Flags that would create or truncate a file: the device has no such thing,
-// and the board file must never be emptied by an open.
-const int kCreateFlags = O_CREAT | O_EXCL | O_TRUNC | (__O_TMPFILE & ~O_DIRECTORY);
+// Flags that would create, truncate or grow a file: the device has no such
+// thing, and the board file must never be emptied or lengthened by an open.
+const int kCreateFlags = O_CREAT | O_EXCL | O_TRUNC | O_APPEND | (__O_TMPFILE & ~O_DIRECTORY);
 
 char g_board[PATH_MAX];  // empty: no board
 
@@ -108,22 +108,34 @@ int SetBoardLocked(const char *path) {
 
 bool HasBoardLocked() { return g_board[0] != '\0'; }
 
+int BoardOpenFlags(int flags) { return flags & ~kCreateFlags; }
+
 int OpenBoardLocked(int flags) {
   if (PrepareBoard() != 0) return -1;
-  const int fd = RealOpen64(g_board, flags & ~kCreateFlags, 0);
+  const int fd = RealOpen64(g_board, BoardOpenFlags(flags), 0);
   if (fd < 0) return ReportBoardFailure("open");
   // The file opened may not be the one looked at: it can have been replaced
   // in between.
   struct stat64 st;
-  const int result = fstat64(fd, &st) != 0 ? ReportBoardFailure("examine")
-                     : IsBoardFile(st)     ? fd
-                                           : RefuseNotABoard(st);
+  int result = fd;
+  if (fstat64(fd, &st) != 0)
+    result = ReportBoardFailure("examine");
+  else if (!IsBoardFile(st))
+    result = RefuseNotABoard(st);
   if (result < 0) {
     const int error = errno;
     RealClose(fd);
     errno = error;
   }
   return result;
+}
+
+const char *BoardForSpawnLocked() {
+  if (!HasBoardLocked()) return errno = ENOENT, nullptr;
+  const int fd = OpenBoardLocked(O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  RealClose(fd);
+  return g_board;
 }
 
 }  // namespace varnik::sim

@@ -11,11 +11,15 @@
  * with every byte of both register window pages at 0x03: all outputs
  * inactive, all LEDs dark, all inputs inactive.
  *
- * The real "/dev/mem" is never opened through open or openat (by that name
- * or any other path to the device) while the library is loaded: with no
- * board configured, opening it fails with ENOENT, as on a machine without
- * the device. (stdio's fopen opens inside libc, out of the board's reach.)
- * Every other file, descriptor and mapping passes through untouched.
+ * The real "/dev/mem" is never opened through libc's calls that open a
+ * path by name (open, openat, creat, fopen, freopen, a posix_spawn file
+ * action; by that name or any other path to the device) while the library
+ * is loaded: with no board configured, opening it fails with ENOENT, as on
+ * a machine without the device. A stdio stream on the device is a stream
+ * on the board file, whose descriptor counts as the device's until the
+ * stream is closed; a spawned program's file action opens the board file
+ * by its path, untraced. Every other file, descriptor and mapping passes
+ * through untouched.
  *
  * The board file must be a regular file of exactly 4 GiB (4294967296
  * bytes). Any other file (too short, too long, a directory, a device, a
@@ -91,9 +95,12 @@ void varnik_sim_fail(enum varnik_sim_call call, int error, unsigned nth);
 unsigned varnik_sim_open_descriptors(void);
 unsigned varnik_sim_open_mappings(void);
 
-/* 1 if this library's open, open64, openat, mmap, mmap64, munmap, close
- * and fflush are the definitions the process resolves, so that no call can reach the
- * real device; 0 otherwise. Tests refuse to run unless this holds. */
+/* 1 if this library's definitions of every call it replaces (open, open64,
+ * openat, openat64 and their fortified forms, creat, creat64, fopen,
+ * fopen64, freopen, freopen64, fclose, posix_spawn_file_actions_addopen,
+ * mmap, mmap64, munmap, close, fflush) are the ones the process resolves,
+ * so that no call can reach the real device; 0 otherwise. Tests refuse to
+ * run unless this holds. */
 int varnik_sim_interposing(void);
 
 #ifdef __cplusplus
