@@ -62,6 +62,18 @@ bool Zero(int fd, uint64_t from, uint64_t to) {
          errno == EOPNOTSUPP;
 }
 
+// Moves the finished board at temp to path. Something already at path is
+// kept if it is a board, made by another program first; anything else
+// there (a file, a symbolic link to nothing) fails with EEXIST.
+bool LinkIntoPlace(const char *temp, const char *path) {
+  if (link(temp, path) == 0) return true;
+  if (errno != EEXIST) return false;
+  struct stat64 st;
+  if (stat64(path, &st) == 0 && IsBoardFile(st)) return true;
+  errno = EEXIST;
+  return false;
+}
+
 const char *KindOf(mode_t mode) {
   if (S_ISDIR(mode)) return "a directory";
   if (S_ISCHR(mode)) return "a character device";
@@ -83,7 +95,7 @@ int CreateBoardFile(const char *path, const FileCalls &calls) {
     ok = false;
     error = errno;
   }
-  if (ok && link(temp, path) != 0 && errno != EEXIST) {
+  if (ok && !LinkIntoPlace(temp, path)) {
     ok = false;
     error = errno;
   }
@@ -118,6 +130,27 @@ int DescribeNotABoard(const char *path, const struct stat64 &st, char *text, siz
            "this one %s",
            path, static_cast<unsigned long long>(kBoardFileSize), what);
   return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+}
+
+int DescribeWhatIsThere(const char *path, char *text, size_t size) {
+  struct stat64 st;
+  if (stat64(path, &st) == 0) return DescribeNotABoard(path, st, text, size);
+  const int error = errno;
+  char target[PATH_MAX];
+  const ssize_t length = readlink(path, target, sizeof target - 1);
+  if (length < 0) {
+    snprintf(text, size, "board file \"%s\" cannot be looked at: %s", path, strerror(error));
+    return error;
+  }
+  target[length] = '\0';
+  char which[160];
+  if (error == ENOENT)
+    snprintf(which, sizeof which, "does not exist");
+  else
+    snprintf(which, sizeof which, "cannot be followed: %s", strerror(error));
+  snprintf(text, size, "board file \"%s\" is a symbolic link to \"%s\", which %s", path, target,
+           which);
+  return error;
 }
 
 }  // namespace varnik

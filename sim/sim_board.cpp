@@ -44,6 +44,19 @@ int RefuseNotABoard(const struct stat64 &st) {
   return -1;
 }
 
+// Something that is not a board took the board's path while it was being
+// made: a symbolic link to nothing, or another program's file.
+int RefuseWhatIsThere() {
+  char why[2 * PATH_MAX + 160];
+  const int error = DescribeWhatIsThere(g_board, why, sizeof why);
+  char line[sizeof why + 96];
+  snprintf(line, sizeof line,
+           "varnik_dio_sim: %s; point VARNIK_SIM_BOARD at a board file (dio-sim new)\n", why);
+  WriteStderr(line);
+  errno = error;
+  return -1;
+}
+
 // Names the board file in a failure, so that it never reads like one of a
 // real device. Keeps errno.
 int ReportBoardFailure(const char *what_failed) {
@@ -63,8 +76,8 @@ int PrepareBoard() {
   struct stat64 st;
   if (stat64(g_board, &st) == 0) return IsBoardFile(st) ? 0 : RefuseNotABoard(st);
   if (errno != ENOENT) return ReportBoardFailure("open");
-  if (CreateBoard(g_board) != 0) return ReportBoardFailure("create");
-  return 0;
+  if (CreateBoard(g_board) == 0) return 0;
+  return errno == EEXIST ? RefuseWhatIsThere() : ReportBoardFailure("create");
 }
 
 // Stores path in g_board, made absolute: a relative path names the board in

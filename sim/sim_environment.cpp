@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include "board_image.h"
 #include "fault_setting.h"
 
 namespace varnik::sim {
@@ -26,7 +27,8 @@ pthread_once_t g_once = PTHREAD_ONCE_INIT;
   _exit(2);
 }
 
-void RefuseUnusablePath(const char *variable, const char *value, const char *what_failed) {
+[[noreturn]] void RefuseUnusablePath(const char *variable, const char *value,
+                                     const char *what_failed) {
   char problem[256];
   snprintf(problem, sizeof problem, "cannot be used: cannot %s: %s", what_failed,
            strerror(errno));
@@ -41,8 +43,13 @@ const char *Setting(const char *variable) {
 
 void LoadBoard() {
   const char *board = Setting("VARNIK_SIM_BOARD");
-  if (board != nullptr && SetBoardLocked(board) != 0)
-    RefuseUnusablePath("VARNIK_SIM_BOARD", board, "make it a board file");
+  if (board == nullptr || SetBoardLocked(board) == 0) return;
+  if (errno != EEXIST) RefuseUnusablePath("VARNIK_SIM_BOARD", board, "make it a board file");
+  char why[2 * PATH_MAX + 160];
+  DescribeWhatIsThere(board, why, sizeof why);
+  char problem[sizeof why + 32];
+  snprintf(problem, sizeof problem, "cannot be used: %s", why);
+  RefuseSetting("VARNIK_SIM_BOARD", board, problem);
 }
 
 void LoadTrace() {

@@ -38,7 +38,8 @@
  *                     Relative paths are taken from the folder the program
  *                     starts in. Ends the program if it is longer than
  *                     PATH_MAX or a missing board cannot be created there
- *                     (e.g. its folder does not exist). An existing file
+ *                     (e.g. its folder does not exist, or a symbolic link
+ *                     to nothing is in its place). An existing file
  *                     that is not a board is refused at each open instead.
  *   VARNIK_SIM_TRACE  path of a trace file; one line is appended for every
  *                     device call, in order (format below). Ends the

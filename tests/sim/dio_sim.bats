@@ -188,6 +188,12 @@ x86_machine_of() {
   run run_prog "$DIO_SIM" --board "$BATS_TEST_TMPDIR" new
   status_is 2
   [[ "$output" == *"this one is a directory;"* ]]
+  # A symbolic link to nothing is no board made by another program.
+  ln -s "$BATS_TEST_TMPDIR/nowhere" "$BATS_TEST_TMPDIR/link.img"
+  run run_prog "$DIO_SIM" --board "$BATS_TEST_TMPDIR/link.img" new
+  status_is 2
+  output_is "dio-sim: board file \"$BATS_TEST_TMPDIR/link.img\" is a symbolic link to \"$BATS_TEST_TMPDIR/nowhere\", which does not exist; dio-sim leaves it alone: remove it or name another file with --board"
+  [ ! -e "$BATS_TEST_TMPDIR/nowhere" ]
 }
 
 @test "new into a folder that does not exist fails with status 1, naming the file" {
