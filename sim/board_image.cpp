@@ -74,7 +74,10 @@ bool LinkIntoPlace(const char *temp, const char *path) {
   return false;
 }
 
-const char *KindOf(mode_t mode) {
+}  // namespace
+
+const char *DescribeFileKind(mode_t mode) {
+  if (S_ISREG(mode)) return "a regular file";
   if (S_ISDIR(mode)) return "a directory";
   if (S_ISCHR(mode)) return "a character device";
   if (S_ISBLK(mode)) return "a block device";
@@ -82,8 +85,6 @@ const char *KindOf(mode_t mode) {
   if (S_ISLNK(mode)) return "a symbolic link";
   return "a socket";
 }
-
-}  // namespace
 
 int CreateBoardFile(const char *path, const FileCalls &calls) {
   char temp[PATH_MAX];
@@ -124,7 +125,7 @@ int DescribeNotABoard(const char *path, const struct stat64 &st, char *text, siz
   if (S_ISREG(st.st_mode))
     snprintf(what, sizeof what, "has %llu bytes", static_cast<unsigned long long>(st.st_size));
   else
-    snprintf(what, sizeof what, "is %s", KindOf(st.st_mode));
+    snprintf(what, sizeof what, "is %s", DescribeFileKind(st.st_mode));
   snprintf(text, size,
            "board file \"%s\" is not a board: a regular file of %llu bytes is expected, "
            "this one %s",

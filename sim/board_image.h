@@ -50,6 +50,9 @@ int DescribeNotABoard(const char *path, const struct stat64 &st, char *text, siz
 // exist`. Returns the errno an open of the device then fails with.
 int DescribeWhatIsThere(const char *path, char *text, size_t size);
 
+// "a FIFO", "a directory", ... for a file's mode.
+const char *DescribeFileKind(mode_t mode);
+
 }  // namespace varnik
 
 #endif

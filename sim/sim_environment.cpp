@@ -6,6 +6,7 @@
 #include <limits.h>
 #include <pthread.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "board_image.h"
@@ -54,8 +55,14 @@ void LoadBoard() {
 
 void LoadTrace() {
   const char *trace = Setting("VARNIK_SIM_TRACE");
-  if (trace != nullptr && SetTraceLocked(trace) != 0)
+  if (trace == nullptr || SetTraceLocked(trace) == 0) return;
+  struct stat64 st;
+  if (errno != EINVAL || stat64(trace, &st) != 0)
     RefuseUnusablePath("VARNIK_SIM_TRACE", trace, "open it for appending");
+  char problem[128];
+  snprintf(problem, sizeof problem, "is %s, not a regular file: a trace must be one",
+           DescribeFileKind(st.st_mode));
+  RefuseSetting("VARNIK_SIM_TRACE", trace, problem);
 }
 
 void LoadFault() {

@@ -41,9 +41,11 @@
  *                     (e.g. its folder does not exist, or a symbolic link
  *                     to nothing is in its place). An existing file
  *                     that is not a board is refused at each open instead.
- *   VARNIK_SIM_TRACE  path of a trace file; one line is appended for every
- *                     device call, in order (format below). Ends the
- *                     program if it cannot be opened for appending.
+ *   VARNIK_SIM_TRACE  path of a trace file, a regular file (created if
+ *                     missing); one line is appended for every device
+ *                     call, in order (format below). Ends the program if
+ *                     it is not a regular file (a FIFO is never opened)
+ *                     or cannot be opened for appending.
  *   VARNIK_SIM_FAIL   "call:errno[:nth]": the nth device call of that kind
  *                     fails with that errno, e.g. "mmap:12" or
  *                     "munmap:22:3". call is open, mmap or munmap; errno is
@@ -85,7 +87,8 @@ enum varnik_sim_call {
 int varnik_sim_set_board(const char *path);
 
 /* Append trace lines to path from now on; NULL stops tracing.
- * Returns 0, or -1 with errno set if the file cannot be opened. */
+ * Returns 0, or -1 with errno set if the file cannot be opened, EINVAL if
+ * it is not a regular file. */
 int varnik_sim_set_trace(const char *path);
 
 /* The nth device call of this kind from now on (1 = the next one) fails
