@@ -7,6 +7,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "board_backing.h"
 #include "board_file.h"
 
 namespace varnik {
@@ -62,6 +63,13 @@ bool Zero(int fd, uint64_t from, uint64_t to) {
          errno == EOPNOTSUPP;
 }
 
+// The two register pages get their storage first, so that a file system
+// without room for them fails here and not in a program's mapping later.
+bool FillBoard(int fd) {
+  return ftruncate64(fd, static_cast<off64_t>(kBoardFileSize)) == 0 &&
+         BackRegisterPages(fd) == 0 && WriteRegisterPages(fd);
+}
+
 // Moves the finished board at temp to path. Something already at path is
 // kept if it is a board, made by another program first; anything else
 // there (a file, a symbolic link to nothing) fails with EEXIST.
@@ -90,7 +98,7 @@ int CreateBoardFile(const char *path, const FileCalls &calls) {
   char temp[PATH_MAX];
   int fd = CreateTemporary(path, calls, temp);
   if (fd < 0) return -1;
-  bool ok = ftruncate64(fd, static_cast<off64_t>(kBoardFileSize)) == 0 && WriteRegisterPages(fd);
+  bool ok = FillBoard(fd);
   int error = ok ? 0 : errno;
   if (calls.close(fd) != 0 && ok) {
     ok = false;

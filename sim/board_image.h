@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include "board_file.h"
 #include "varnik_pin_map.h"
 
 namespace varnik {
@@ -16,8 +17,6 @@ namespace varnik {
 // Both register bits set: every output released, every LED dark, every
 // input inactive.
 constexpr uint8_t kRegisterResetByte = kDrivenLevelBit | kSensedLevelBit;
-constexpr uint32_t kRegisterPages[] = {kGpioWindowBase, kLedWindowBase};
-constexpr uint32_t kRegisterPageSize = 4096;
 
 // How the caller opens and closes files: the simulated board must reach
 // libc's own open and close from inside its interposed ones.
@@ -27,9 +26,10 @@ struct FileCalls {
 };
 
 // Creates a fresh board file at path unless something is there already. The
-// board is built completely under a temporary name beside it and then
-// linked into place, so that no program ever sees a board without its reset
-// values; if another program links its board first, that one is kept. Returns 0, or -1 with errno set: EEXIST
+// board is built completely under a temporary name beside it, its register
+// pages given their storage, and then linked into place, so that no program
+// ever sees a board without its reset values; if another program links its
+// board first, that one is kept. Returns 0, or -1 with errno set: EEXIST
 // when what is at path is not a board (DescribeWhatIsThere says what).
 int CreateBoardFile(const char *path, const FileCalls &calls);
 

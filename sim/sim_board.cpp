@@ -135,6 +135,8 @@ int OpenBoardLocked(int flags) {
     result = ReportBoardFailure("examine");
   else if (!IsBoardFile(st))
     result = RefuseNotABoard(st);
+  else if (StoreRegisterPages(g_board, fd, flags) != 0)
+    result = -1;
   if (result < 0) {
     const int error = errno;
     RealClose(fd);

@@ -111,6 +111,13 @@ const char *BoardForSpawnLocked();
 // The flags an open of the device keeps when it opens the board file.
 int BoardOpenFlags(int flags);
 
+// --- The board's register pages (sim_board_pages.cpp).
+
+// Gives the register pages of board file fd, just opened with flags, the
+// storage they lack; -1 with errno set, and reported, when the file
+// system has no room for them.
+int StoreRegisterPages(const char *board, int fd, int flags);
+
 // --- The trace (sim_trace.cpp). Callers hold the lock.
 
 int SetTraceLocked(const char *path);

@@ -29,6 +29,10 @@
  * (permission, a missing folder, ...), the open fails with that error and
  * one line names the board file, so a simulated failure never reads like
  * one of a real board. A missing board file is created at the next open.
+ * Register pages that are holes (a board file made with truncate) are given
+ * their storage at each open; where the file system has no room for them,
+ * the open fails with ENOSPC (or EDQUOT) and one line says so, instead of
+ * a bus error at the program's first access.
  *
  * Environment, read once when the library loads. An empty value is the
  * same as none. A value the board cannot follow ends the program before
