@@ -46,7 +46,7 @@ open_boards_on_a_full_file_system() {
     skip "cannot mount a small file system here: needs user namespaces (unshare --user --mount) or root"
   export -f prog_command run_prog open_boards_on_a_full_file_system
   run in_small_file_system open_boards_on_a_full_file_system
-  output_is "dioctl: $FULL_FS/holes.img: No space left on device
+  output_is "dioctl: $FULL_FS/holes.img: No space left on device (the board file's register pages are holes that its file system has no room for: free some space there, or make a board elsewhere (dio-sim --board FILE new))
 status=1
 varnik_dio_sim: board file \"$FULL_FS/holes.img\": its register pages are holes that its file system cannot fill: No space left on device; free some space there, or make a board elsewhere (dio-sim --board FILE new)
 dioctl: /dev/mem: No space left on device

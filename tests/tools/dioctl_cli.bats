@@ -41,7 +41,7 @@ setup() { setup_boards; }
 @test "device errors: status 1, the device, the error and a hint" {
   run dioctl --device "$BATS_TEST_TMPDIR/missing.img" get
   status_is 1
-  output_is "dioctl: $BATS_TEST_TMPDIR/missing.img: No such file or directory (name the device or board file with --device PATH)"
+  output_is "dioctl: $BATS_TEST_TMPDIR/missing.img: No such file or directory (dio-sim --board $BATS_TEST_TMPDIR/missing.img new makes a board file there)"
 
   truncate -s 1M "$BATS_TEST_TMPDIR/small.img"
   run dioctl --device "$BATS_TEST_TMPDIR/small.img" set DO0=1
@@ -51,6 +51,13 @@ setup() { setup_boards; }
   run dioctl --device "$BATS_TEST_TMPDIR" watch --timeout 1s
   status_is 1
   [[ "$output" == *"$BATS_TEST_TMPDIR: Invalid argument"* ]]
+
+  # A board file's permission is the user's to fix, not root's.
+  [ "$(id -u)" -ne 0 ] || skip "root opens any file: a board file cannot refuse root"
+  chmod a-w "$BOARD"
+  run dioctl --device "$BOARD" get
+  status_is 1
+  output_is "dioctl: $BOARD: Permission denied (a board file needs read and write permission for this user)"
 }
 
 @test "device errors of the memory device itself carry their hint" {
