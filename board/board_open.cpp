@@ -8,6 +8,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include "board_backing.h"
 #include "board_file.h"
 #include "board_internal.h"
 
@@ -36,11 +37,14 @@ int CheckBeforeOpen(const char *path) {
 
 // The file actually opened must be an accepted device too: the path may
 // have been swapped since it was looked at, and a board file of the wrong
-// size would fault on the first access beyond its end.
+// size would fault on the first access beyond its end, as would one whose
+// register pages are holes on a full file system (-ENOSPC).
 int CheckOpened(int fd) {
   struct stat st;
   if (fstat(fd, &st) != 0) return -errno;
-  return IsAcceptedDevice(st) ? 0 : -EINVAL;
+  if (!IsAcceptedDevice(st)) return -EINVAL;
+  if (S_ISREG(st.st_mode) && varnik::BackRegisterPages(fd) != 0) return -errno;
+  return 0;
 }
 
 void UnmapPages(volatile uint8_t *const page[kWindowCount]) {

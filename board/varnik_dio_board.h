@@ -111,10 +111,14 @@ typedef struct vdio_board vdio_board;
  * Errors: -EINVAL for a NULL board, or a device that is neither kind (a file
  * of another size, a directory, another device); -ENOENT when there is no
  * such device; -EACCES when the caller may not open it (the physical memory
- * device needs root or CAP_SYS_RAWIO); -EPERM when the kernel refuses the
- * mapping (a kernel with strict /dev/mem checks whose driver claimed the
- * registers); -ENOMEM; any other errno of open or mmap. Nothing is left open
- * or mapped on failure. */
+ * device needs root or CAP_SYS_RAWIO, a board file read and write
+ * permission on it); -EPERM when the kernel refuses the mapping (a kernel
+ * with strict /dev/mem checks whose driver claimed the registers);
+ * -ENOSPC (or -EDQUOT) for a board file whose register pages are holes
+ * that its file system has no room to fill (opening it gives them their
+ * storage where there is room, so that no access can end in SIGBUS);
+ * -ENOMEM; any other errno of open or mmap. Nothing is left open or mapped
+ * on failure. */
 VDIO_API int vdio_open(const char *device, vdio_board **board);
 
 /* Unmaps, closes and frees the board. NULL is ignored. */

@@ -11,9 +11,14 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include "varnik_pin_map.h"
+
 namespace varnik {
 
 constexpr uint64_t kBoardFileSize = UINT64_C(0x100000000);
+// The pages that hold the registers, the only ones a program maps.
+constexpr uint32_t kRegisterPages[] = {kGpioWindowBase, kLedWindowBase};
+constexpr uint32_t kRegisterPageSize = 4096;
 
 // Linux's physical memory device is the character device 1:1.
 constexpr unsigned kMemoryDeviceMajor = 1;

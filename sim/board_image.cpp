@@ -7,6 +7,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "board_backing.h"
 #include "board_file.h"
 
 namespace varnik {
@@ -62,7 +63,29 @@ bool Zero(int fd, uint64_t from, uint64_t to) {
          errno == EOPNOTSUPP;
 }
 
-const char *KindOf(mode_t mode) {
+// The two register pages get their storage first, so that a file system
+// without room for them fails here and not in a program's mapping later.
+bool FillBoard(int fd) {
+  return ftruncate64(fd, static_cast<off64_t>(kBoardFileSize)) == 0 &&
+         BackRegisterPages(fd) == 0 && WriteRegisterPages(fd);
+}
+
+// Moves the finished board at temp to path. Something already at path is
+// kept if it is a board, made by another program first; anything else
+// there (a file, a symbolic link to nothing) fails with EEXIST.
+bool LinkIntoPlace(const char *temp, const char *path) {
+  if (link(temp, path) == 0) return true;
+  if (errno != EEXIST) return false;
+  struct stat64 st;
+  if (stat64(path, &st) == 0 && IsBoardFile(st)) return true;
+  errno = EEXIST;
+  return false;
+}
+
+}  // namespace
+
+const char *DescribeFileKind(mode_t mode) {
+  if (S_ISREG(mode)) return "a regular file";
   if (S_ISDIR(mode)) return "a directory";
   if (S_ISCHR(mode)) return "a character device";
   if (S_ISBLK(mode)) return "a block device";
@@ -71,19 +94,17 @@ const char *KindOf(mode_t mode) {
   return "a socket";
 }
 
-}  // namespace
-
 int CreateBoardFile(const char *path, const FileCalls &calls) {
   char temp[PATH_MAX];
   int fd = CreateTemporary(path, calls, temp);
   if (fd < 0) return -1;
-  bool ok = ftruncate64(fd, static_cast<off64_t>(kBoardFileSize)) == 0 && WriteRegisterPages(fd);
+  bool ok = FillBoard(fd);
   int error = ok ? 0 : errno;
   if (calls.close(fd) != 0 && ok) {
     ok = false;
     error = errno;
   }
-  if (ok && link(temp, path) != 0 && errno != EEXIST) {
+  if (ok && !LinkIntoPlace(temp, path)) {
     ok = false;
     error = errno;
   }
@@ -112,12 +133,33 @@ int DescribeNotABoard(const char *path, const struct stat64 &st, char *text, siz
   if (S_ISREG(st.st_mode))
     snprintf(what, sizeof what, "has %llu bytes", static_cast<unsigned long long>(st.st_size));
   else
-    snprintf(what, sizeof what, "is %s", KindOf(st.st_mode));
+    snprintf(what, sizeof what, "is %s", DescribeFileKind(st.st_mode));
   snprintf(text, size,
            "board file \"%s\" is not a board: a regular file of %llu bytes is expected, "
            "this one %s",
            path, static_cast<unsigned long long>(kBoardFileSize), what);
   return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+}
+
+int DescribeWhatIsThere(const char *path, char *text, size_t size) {
+  struct stat64 st;
+  if (stat64(path, &st) == 0) return DescribeNotABoard(path, st, text, size);
+  const int error = errno;
+  char target[PATH_MAX];
+  const ssize_t length = readlink(path, target, sizeof target - 1);
+  if (length < 0) {
+    snprintf(text, size, "board file \"%s\" cannot be looked at: %s", path, strerror(error));
+    return error;
+  }
+  target[length] = '\0';
+  char which[160];
+  if (error == ENOENT)
+    snprintf(which, sizeof which, "does not exist");
+  else
+    snprintf(which, sizeof which, "cannot be followed: %s", strerror(error));
+  snprintf(text, size, "board file \"%s\" is a symbolic link to \"%s\", which %s", path, target,
+           which);
+  return error;
 }
 
 }  // namespace varnik

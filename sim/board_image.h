@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include "board_file.h"
 #include "varnik_pin_map.h"
 
 namespace varnik {
@@ -16,8 +17,6 @@ namespace varnik {
 // Both register bits set: every output released, every LED dark, every
 // input inactive.
 constexpr uint8_t kRegisterResetByte = kDrivenLevelBit | kSensedLevelBit;
-constexpr uint32_t kRegisterPages[] = {kGpioWindowBase, kLedWindowBase};
-constexpr uint32_t kRegisterPageSize = 4096;
 
 // How the caller opens and closes files: the simulated board must reach
 // libc's own open and close from inside its interposed ones.
@@ -27,10 +26,11 @@ struct FileCalls {
 };
 
 // Creates a fresh board file at path unless something is there already. The
-// board is built completely under a temporary name beside it and then
-// linked into place, so that no program ever sees a board without its reset
-// values; if another program links its board first, that one is kept.
-// Returns 0, or -1 with errno set.
+// board is built completely under a temporary name beside it, its register
+// pages given their storage, and then linked into place, so that no program
+// ever sees a board without its reset values; if another program links its
+// board first, that one is kept. Returns 0, or -1 with errno set: EEXIST
+// when what is at path is not a board (DescribeWhatIsThere says what).
 int CreateBoardFile(const char *path, const FileCalls &calls);
 
 // Makes the open board file fd fresh again in place: both register pages
@@ -44,6 +44,14 @@ int ResetBoardFile(int fd);
 // is expected, this one has 12 bytes`. Returns the errno that an open of
 // the device then fails with: EISDIR for a folder, EINVAL otherwise.
 int DescribeNotABoard(const char *path, const struct stat64 &st, char *text, size_t size);
+
+// Says what is at path in place of a board: DescribeNotABoard's text, or
+// e.g. `board file "/tmp/b" is a symbolic link to "/gone", which does not
+// exist`. Returns the errno an open of the device then fails with.
+int DescribeWhatIsThere(const char *path, char *text, size_t size);
+
+// "a FIFO", "a directory", ... for a file's mode.
+const char *DescribeFileKind(mode_t mode);
 
 }  // namespace varnik
 

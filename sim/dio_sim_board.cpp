@@ -17,14 +17,26 @@ int OpenFile(const char *path, int flags, mode_t mode) { return open(path, flags
 int CloseFile(int fd) { return close(fd); }
 const varnik::FileCalls kFileCalls = {OpenFile, CloseFile};
 
-[[noreturn]] void RefuseNotABoard(const std::string &path, const struct stat64 &st) {
-  char why[PATH_MAX + 160];
-  varnik::DescribeNotABoard(path.c_str(), st, why, sizeof why);
-  // Usage, not failure: the file named is the wrong one, and nothing was
-  // done to it.
+// Usage, not failure: the file named is the wrong one, and nothing was
+// done to it.
+[[noreturn]] void LeaveItAlone(const char *why) {
   throw ToolError(kExitUsage, std::string(why) +
                                   "; dio-sim leaves it alone: remove it or name another file "
                                   "with --board");
+}
+
+[[noreturn]] void RefuseNotABoard(const std::string &path, const struct stat64 &st) {
+  char why[PATH_MAX + 160];
+  varnik::DescribeNotABoard(path.c_str(), st, why, sizeof why);
+  LeaveItAlone(why);
+}
+
+// What took the path while the board was being made, or was there all
+// along unseen: a symbolic link to nothing, another program's file.
+[[noreturn]] void RefuseWhatIsThere(const std::string &path) {
+  char why[2 * PATH_MAX + 160];
+  varnik::DescribeWhatIsThere(path.c_str(), why, sizeof why);
+  LeaveItAlone(why);
 }
 
 // True if a board is at path; false if nothing is; refuses anything else.
@@ -40,9 +52,10 @@ bool BoardIsThere(const std::string &path) {
 }
 
 void CreateBoard(const std::string &path) {
-  if (varnik::CreateBoardFile(path.c_str(), kFileCalls) != 0)
-    throw ToolError(kExitFailure,
-                    "cannot create board file " + Quoted(path) + ": " + ErrnoText(errno));
+  if (varnik::CreateBoardFile(path.c_str(), kFileCalls) == 0) return;
+  if (errno == EEXIST) RefuseWhatIsThere(path);
+  throw ToolError(kExitFailure,
+                  "cannot create board file " + Quoted(path) + ": " + ErrnoText(errno));
 }
 
 // Opens a board known to be there, and checks that what was opened is one.

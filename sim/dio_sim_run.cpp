@@ -1,14 +1,14 @@
 #include "dio_sim_run.h"
 
 #include <errno.h>
-#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 
+#include "board_image.h"
 #include "dio_sim_board.h"
 #include "dio_sim_error.h"
-#include "dio_sim_fd.h"
 #include "dio_sim_paths.h"
 #include "dio_sim_preload.h"
 #include "dio_sim_program.h"
@@ -27,15 +27,29 @@ void CheckFault(const std::string &fail) {
                     "run: --fail " + Quoted(fail) + " is not " VARNIK_FAULT_SETTING_FORM);
 }
 
+[[noreturn]] void RefuseTrace(const std::string &trace, const std::string &why) {
+  throw ToolError(kExitUsage, "run: --trace " + Quoted(trace) + " " + why);
+}
+
 // The trace file as the board will open it, checked now so that a bad one
-// is dio-sim's usage error and not the program's exit status.
+// is dio-sim's usage error and not the program's exit status. Only the
+// board in the program opens it, once: a second open, of a FIFO, would
+// block or hand its reader an early end of file. It must be a regular file
+// that may be written, or none yet in a folder where one can be made.
 std::string CheckedTrace(const std::string &trace) {
   if (trace.empty()) return trace;
   const std::string path = Absolute(trace);
-  UniqueFd fd(open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
-  if (fd.get() < 0)
-    throw ToolError(kExitUsage, "run: --trace " + Quoted(trace) +
-                                    " cannot be opened for appending: " + ErrnoText(errno));
+  struct stat64 st;
+  int error = 0;
+  if (stat64(path.c_str(), &st) == 0) {
+    if (!S_ISREG(st.st_mode))
+      RefuseTrace(trace, std::string("is ") + varnik::DescribeFileKind(st.st_mode) +
+                             ", not a regular file: the trace must be one");
+    if (access(path.c_str(), W_OK) != 0) error = errno;
+  } else if (errno != ENOENT || access(FolderOf(path).c_str(), W_OK | X_OK) != 0) {
+    error = errno;
+  }
+  if (error != 0) RefuseTrace(trace, "cannot be opened for appending: " + ErrnoText(error));
   return path;
 }
 

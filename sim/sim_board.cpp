@@ -15,9 +15,9 @@ namespace varnik::sim {
 
 namespace {
 
-// Flags that would create or truncate a file: the device has no such thing,
-// and the board file must never be emptied by an open.
-const int kCreateFlags = O_CREAT | O_EXCL | O_TRUNC | (__O_TMPFILE & ~O_DIRECTORY);
+// Flags that would create, truncate or grow a file: the device has no such
+// thing, and the board file must never be emptied or lengthened by an open.
+const int kCreateFlags = O_CREAT | O_EXCL | O_TRUNC | O_APPEND | (__O_TMPFILE & ~O_DIRECTORY);
 
 char g_board[PATH_MAX];  // empty: no board
 
@@ -44,6 +44,19 @@ int RefuseNotABoard(const struct stat64 &st) {
   return -1;
 }
 
+// Something that is not a board took the board's path while it was being
+// made: a symbolic link to nothing, or another program's file.
+int RefuseWhatIsThere() {
+  char why[2 * PATH_MAX + 160];
+  const int error = DescribeWhatIsThere(g_board, why, sizeof why);
+  char line[sizeof why + 96];
+  snprintf(line, sizeof line,
+           "varnik_dio_sim: %s; point VARNIK_SIM_BOARD at a board file (dio-sim new)\n", why);
+  WriteStderr(line);
+  errno = error;
+  return -1;
+}
+
 // Names the board file in a failure, so that it never reads like one of a
 // real device. Keeps errno.
 int ReportBoardFailure(const char *what_failed) {
@@ -63,8 +76,8 @@ int PrepareBoard() {
   struct stat64 st;
   if (stat64(g_board, &st) == 0) return IsBoardFile(st) ? 0 : RefuseNotABoard(st);
   if (errno != ENOENT) return ReportBoardFailure("open");
-  if (CreateBoard(g_board) != 0) return ReportBoardFailure("create");
-  return 0;
+  if (CreateBoard(g_board) == 0) return 0;
+  return errno == EEXIST ? RefuseWhatIsThere() : ReportBoardFailure("create");
 }
 
 // Stores path in g_board, made absolute: a relative path names the board in
@@ -108,22 +121,36 @@ int SetBoardLocked(const char *path) {
 
 bool HasBoardLocked() { return g_board[0] != '\0'; }
 
+int BoardOpenFlags(int flags) { return flags & ~kCreateFlags; }
+
 int OpenBoardLocked(int flags) {
   if (PrepareBoard() != 0) return -1;
-  const int fd = RealOpen64(g_board, flags & ~kCreateFlags, 0);
+  const int fd = RealOpen64(g_board, BoardOpenFlags(flags), 0);
   if (fd < 0) return ReportBoardFailure("open");
   // The file opened may not be the one looked at: it can have been replaced
   // in between.
   struct stat64 st;
-  const int result = fstat64(fd, &st) != 0 ? ReportBoardFailure("examine")
-                     : IsBoardFile(st)     ? fd
-                                           : RefuseNotABoard(st);
+  int result = fd;
+  if (fstat64(fd, &st) != 0)
+    result = ReportBoardFailure("examine");
+  else if (!IsBoardFile(st))
+    result = RefuseNotABoard(st);
+  else if (StoreRegisterPages(g_board, fd, flags) != 0)
+    result = -1;
   if (result < 0) {
     const int error = errno;
     RealClose(fd);
     errno = error;
   }
   return result;
+}
+
+const char *BoardForSpawnLocked() {
+  if (!HasBoardLocked()) return errno = ENOENT, nullptr;
+  const int fd = OpenBoardLocked(O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  RealClose(fd);
+  return g_board;
 }
 
 }  // namespace varnik::sim

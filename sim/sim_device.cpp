@@ -171,4 +171,15 @@ bool DeviceClose(int fd, int *result) {
   return true;
 }
 
+void DeviceClosedByLibc(int fd) {
+  const int saved_errno = errno;
+  if (!LockIfDeviceDescriptor(fd)) return;
+  ForgetDescriptor(fd);
+  char line[64];
+  snprintf(line, sizeof line, "close pending=%zu", Pending());
+  Trace(line, false, 0);
+  Unlock();
+  errno = saved_errno;
+}
+
 }  // namespace varnik::sim

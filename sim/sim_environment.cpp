@@ -6,8 +6,10 @@
 #include <limits.h>
 #include <pthread.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "board_image.h"
 #include "fault_setting.h"
 
 namespace varnik::sim {
@@ -26,7 +28,8 @@ pthread_once_t g_once = PTHREAD_ONCE_INIT;
   _exit(2);
 }
 
-void RefuseUnusablePath(const char *variable, const char *value, const char *what_failed) {
+[[noreturn]] void RefuseUnusablePath(const char *variable, const char *value,
+                                     const char *what_failed) {
   char problem[256];
   snprintf(problem, sizeof problem, "cannot be used: cannot %s: %s", what_failed,
            strerror(errno));
@@ -41,14 +44,25 @@ const char *Setting(const char *variable) {
 
 void LoadBoard() {
   const char *board = Setting("VARNIK_SIM_BOARD");
-  if (board != nullptr && SetBoardLocked(board) != 0)
-    RefuseUnusablePath("VARNIK_SIM_BOARD", board, "make it a board file");
+  if (board == nullptr || SetBoardLocked(board) == 0) return;
+  if (errno != EEXIST) RefuseUnusablePath("VARNIK_SIM_BOARD", board, "make it a board file");
+  char why[2 * PATH_MAX + 160];
+  DescribeWhatIsThere(board, why, sizeof why);
+  char problem[sizeof why + 32];
+  snprintf(problem, sizeof problem, "cannot be used: %s", why);
+  RefuseSetting("VARNIK_SIM_BOARD", board, problem);
 }
 
 void LoadTrace() {
   const char *trace = Setting("VARNIK_SIM_TRACE");
-  if (trace != nullptr && SetTraceLocked(trace) != 0)
+  if (trace == nullptr || SetTraceLocked(trace) == 0) return;
+  struct stat64 st;
+  if (errno != EINVAL || stat64(trace, &st) != 0)
     RefuseUnusablePath("VARNIK_SIM_TRACE", trace, "open it for appending");
+  char problem[128];
+  snprintf(problem, sizeof problem, "is %s, not a regular file: a trace must be one",
+           DescribeFileKind(st.st_mode));
+  RefuseSetting("VARNIK_SIM_TRACE", trace, problem);
 }
 
 void LoadFault() {

@@ -18,6 +18,7 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
+#include <spawn.h>
 #include <sys/types.h>
 
 #include "varnik_dio_sim.h"
@@ -43,6 +44,14 @@ enum RealIndex {
   kRealMunmap,
   kRealClose,
   kRealFflush,
+  kRealCreat,
+  kRealCreat64,
+  kRealFopen,
+  kRealFopen64,
+  kRealFreopen,
+  kRealFreopen64,
+  kRealFclose,
+  kRealSpawnAddopen,
   kRealCount
 };
 
@@ -68,6 +77,11 @@ using Mmap64Fn = void *(*)(void *, size_t, int, int, int, off64_t);
 using MunmapFn = int (*)(void *, size_t);
 using CloseFn = int (*)(int);
 using FflushFn = int (*)(FILE *);
+using CreatFn = int (*)(const char *, mode_t);
+using FopenFn = FILE *(*)(const char *, const char *);
+using FreopenFn = FILE *(*)(const char *, const char *, FILE *);
+using FcloseFn = int (*)(FILE *);
+using SpawnAddopenFn = int (*)(posix_spawn_file_actions_t *, int, const char *, int, mode_t);
 
 // ENOSYS if libc has no such function.
 int RealOpen64(const char *path, int flags, mode_t mode);
@@ -91,6 +105,18 @@ int SetBoardLocked(const char *path);
 bool HasBoardLocked();
 // Opens the board for a device open with these flags; -1 with errno set.
 int OpenBoardLocked(int flags);
+// The board file, checked (or made) for a spawned program to open by its
+// path; nullptr with errno set, and reported, when it cannot be.
+const char *BoardForSpawnLocked();
+// The flags an open of the device keeps when it opens the board file.
+int BoardOpenFlags(int flags);
+
+// --- The board's register pages (sim_board_pages.cpp).
+
+// Gives the register pages of board file fd, just opened with flags, the
+// storage they lack; -1 with errno set, and reported, when the file
+// system has no room for them.
+int StoreRegisterPages(const char *board, int fd, int flags);
 
 // --- The trace (sim_trace.cpp). Callers hold the lock.
 
@@ -135,7 +161,24 @@ bool DeviceMmap(void *addr, size_t length, int prot, int flags, int fd, uint64_t
                 void **result);
 bool DeviceMunmap(void *addr, size_t length, int *result);
 bool DeviceClose(int fd, int *result);
+// libc closed (or is about to replace) descriptor fd itself, as fclose and
+// freopen do: if it is one on the device, it is forgotten and its close
+// traced.
+void DeviceClosedByLibc(int fd);
 void TraceStdoutFlush();
+
+// --- The device as a stdio stream (sim_streams.cpp).
+
+FILE *DeviceFopen(const char *mode);
+FILE *DeviceFreopen(const char *mode, FILE *stream);
+bool IsDeviceStream(FILE *stream);
+// Before stream is closed or reopened: forgets its descriptor, and traces
+// its close, if it is one on the device.
+void DeviceStreamClosing(FILE *stream);
+
+// --- A spawned program's open of the device (sim_spawn.cpp).
+
+int DeviceSpawnAddopen(posix_spawn_file_actions_t *actions, int fd, int flags, mode_t mode);
 
 // --- Messages.
 
@@ -159,6 +202,15 @@ VARNIK_HIDDEN void *self_mmap64(void *, size_t, int, int, int, off64_t) noexcept
 VARNIK_HIDDEN int self_munmap(void *, size_t) noexcept;
 VARNIK_HIDDEN int self_close(int);
 VARNIK_HIDDEN int self_fflush(FILE *);
+VARNIK_HIDDEN int self_creat(const char *, mode_t);
+VARNIK_HIDDEN int self_creat64(const char *, mode_t);
+VARNIK_HIDDEN FILE *self_fopen(const char *, const char *);
+VARNIK_HIDDEN FILE *self_fopen64(const char *, const char *);
+VARNIK_HIDDEN FILE *self_freopen(const char *, const char *, FILE *);
+VARNIK_HIDDEN FILE *self_freopen64(const char *, const char *, FILE *);
+VARNIK_HIDDEN int self_fclose(FILE *);
+VARNIK_HIDDEN int self_spawn_addopen(posix_spawn_file_actions_t *, int, const char *, int,
+                                     mode_t) noexcept;
 }
 
 #endif

@@ -1,5 +1,6 @@
-// The libc functions the board replaces. Each one sends a call on the
-// device to the board and passes every other call to libc unchanged.
+// The libc functions the board replaces that deal in descriptors. Each one
+// sends a call on the device to the board and passes every other call to
+// libc unchanged. (The stdio ones are in sim_interpose_streams.cpp.)
 #include "sim_internal.h"
 
 #include <errno.h>
@@ -69,6 +70,33 @@ VARNIK_EXPORT int openat64(int dirfd, const char *path, int flags, ...) {
   OpenatFn real = Real<OpenatFn>(kRealOpenat64);
   if (real == nullptr) return errno = ENOSYS, -1;
   return real(dirfd, path, flags, mode);
+}
+
+// libc's own creat opens inside libc, out of the board's reach: on the
+// device it would open the real one, write-only.
+VARNIK_EXPORT int creat(const char *path, mode_t mode) {
+  if (IsDevice(AT_FDCWD, path)) return DeviceOpen(O_WRONLY | O_CREAT | O_TRUNC);
+  CreatFn real = Real<CreatFn>(kRealCreat);
+  if (real == nullptr) return errno = ENOSYS, -1;
+  return real(path, mode);
+}
+
+VARNIK_EXPORT int creat64(const char *path, mode_t mode) {
+  if (IsDevice(AT_FDCWD, path)) return DeviceOpen(O_WRONLY | O_CREAT | O_TRUNC);
+  CreatFn real = Real<CreatFn>(kRealCreat64);
+  if (real == nullptr) return errno = ENOSYS, -1;
+  return real(path, mode);
+}
+
+// A spawned program opens the path itself, between fork and exec, inside
+// libc: on the device it gets the board file instead.
+VARNIK_EXPORT int posix_spawn_file_actions_addopen(posix_spawn_file_actions_t *actions, int fd,
+                                                   const char *path, int flags,
+                                                   mode_t mode) noexcept {
+  if (IsDevice(AT_FDCWD, path)) return DeviceSpawnAddopen(actions, fd, flags, mode);
+  SpawnAddopenFn real = Real<SpawnAddopenFn>(kRealSpawnAddopen);
+  if (real == nullptr) return ENOSYS;
+  return real(actions, fd, path, flags, mode);
 }
 
 VARNIK_EXPORT int __open_2(const char *path, int flags) {
@@ -142,6 +170,10 @@ VARNIK_EXPORT int fflush(FILE *stream) {
   return real(stream);
 }
 
+// libc's other public names for open and open64.
+VARNIK_EXPORT int __open(const char *, int, ...) __attribute__((alias("open"), nonnull(1)));
+VARNIK_EXPORT int __open64(const char *, int, ...) __attribute__((alias("open64"), nonnull(1)));
+
 int self_open(const char *, int, ...) __attribute__((alias("open"), nonnull(1)));
 int self_open64(const char *, int, ...) __attribute__((alias("open64"), nonnull(1)));
 int self_openat(int, const char *, int, ...) __attribute__((alias("openat"), nonnull(2)));
@@ -156,5 +188,9 @@ void *self_mmap64(void *, size_t, int, int, int, off64_t) noexcept
 int self_munmap(void *, size_t) noexcept __attribute__((alias("munmap")));
 int self_close(int) __attribute__((alias("close")));
 int self_fflush(FILE *) __attribute__((alias("fflush")));
+int self_creat(const char *, mode_t) __attribute__((alias("creat"), nonnull(1)));
+int self_creat64(const char *, mode_t) __attribute__((alias("creat64"), nonnull(1)));
+int self_spawn_addopen(posix_spawn_file_actions_t *, int, const char *, int, mode_t) noexcept
+    __attribute__((alias("posix_spawn_file_actions_addopen"), nonnull(1, 3)));
 
 }  // extern "C"

@@ -8,8 +8,10 @@
 namespace varnik::sim {
 
 const char *const kRealNames[kRealCount] = {
-    "open",     "open64",     "openat",      "openat64", "__open_2", "__open64_2",
-    "__openat_2", "__openat64_2", "mmap", "mmap64",   "munmap",   "close", "fflush"};
+    "open",    "open64",   "openat",  "openat64",  "__open_2", "__open64_2", "__openat_2",
+    "__openat64_2", "mmap", "mmap64", "munmap", "close", "fflush", "creat", "creat64",
+    "fopen",   "fopen64",  "freopen", "freopen64", "fclose",
+    "posix_spawn_file_actions_addopen"};
 
 namespace {
 void *g_real[kRealCount];

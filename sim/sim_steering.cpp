@@ -53,14 +53,19 @@ VARNIK_EXPORT unsigned varnik_sim_open_mappings(void) {
 }
 
 VARNIK_EXPORT int varnik_sim_interposing(void) {
-  void *const own[kRealCount] = {
+  void *const own[] = {
       reinterpret_cast<void *>(&self_open),     reinterpret_cast<void *>(&self_open64),
       reinterpret_cast<void *>(&self_openat),   reinterpret_cast<void *>(&self_openat64),
       reinterpret_cast<void *>(&self_open_2),   reinterpret_cast<void *>(&self_open64_2),
       reinterpret_cast<void *>(&self_openat_2), reinterpret_cast<void *>(&self_openat64_2),
       reinterpret_cast<void *>(&self_mmap),     reinterpret_cast<void *>(&self_mmap64),
       reinterpret_cast<void *>(&self_munmap),   reinterpret_cast<void *>(&self_close),
-      reinterpret_cast<void *>(&self_fflush)};
+      reinterpret_cast<void *>(&self_fflush),   reinterpret_cast<void *>(&self_creat),
+      reinterpret_cast<void *>(&self_creat64),  reinterpret_cast<void *>(&self_fopen),
+      reinterpret_cast<void *>(&self_fopen64),  reinterpret_cast<void *>(&self_freopen),
+      reinterpret_cast<void *>(&self_freopen64), reinterpret_cast<void *>(&self_fclose),
+      reinterpret_cast<void *>(&self_spawn_addopen)};
+  static_assert(sizeof own / sizeof own[0] == kRealCount, "one definition per replaced call");
   for (int i = 0; i < kRealCount; ++i)
     if (dlsym(RTLD_DEFAULT, kRealNames[i]) != own[i]) return 0;
   return 1;

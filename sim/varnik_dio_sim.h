@@ -11,11 +11,15 @@
  * with every byte of both register window pages at 0x03: all outputs
  * inactive, all LEDs dark, all inputs inactive.
  *
- * The real "/dev/mem" is never opened through open or openat (by that name
- * or any other path to the device) while the library is loaded: with no
- * board configured, opening it fails with ENOENT, as on a machine without
- * the device. (stdio's fopen opens inside libc, out of the board's reach.)
- * Every other file, descriptor and mapping passes through untouched.
+ * The real "/dev/mem" is never opened through libc's calls that open a
+ * path by name (open, openat, creat, fopen, freopen, a posix_spawn file
+ * action; by that name or any other path to the device) while the library
+ * is loaded: with no board configured, opening it fails with ENOENT, as on
+ * a machine without the device. A stdio stream on the device is a stream
+ * on the board file, whose descriptor counts as the device's until the
+ * stream is closed; a spawned program's file action opens the board file
+ * by its path, untraced. Every other file, descriptor and mapping passes
+ * through untouched.
  *
  * The board file must be a regular file of exactly 4 GiB (4294967296
  * bytes). Any other file (too short, too long, a directory, a device, a
@@ -25,6 +29,10 @@
  * (permission, a missing folder, ...), the open fails with that error and
  * one line names the board file, so a simulated failure never reads like
  * one of a real board. A missing board file is created at the next open.
+ * Register pages that are holes (a board file made with truncate) are given
+ * their storage at each open; where the file system has no room for them,
+ * the open fails with ENOSPC (or EDQUOT) and one line says so, instead of
+ * a bus error at the program's first access.
  *
  * Environment, read once when the library loads. An empty value is the
  * same as none. A value the board cannot follow ends the program before
@@ -34,11 +42,14 @@
  *                     Relative paths are taken from the folder the program
  *                     starts in. Ends the program if it is longer than
  *                     PATH_MAX or a missing board cannot be created there
- *                     (e.g. its folder does not exist). An existing file
+ *                     (e.g. its folder does not exist, or a symbolic link
+ *                     to nothing is in its place). An existing file
  *                     that is not a board is refused at each open instead.
- *   VARNIK_SIM_TRACE  path of a trace file; one line is appended for every
- *                     device call, in order (format below). Ends the
- *                     program if it cannot be opened for appending.
+ *   VARNIK_SIM_TRACE  path of a trace file, a regular file (created if
+ *                     missing); one line is appended for every device
+ *                     call, in order (format below). Ends the program if
+ *                     it is not a regular file (a FIFO is never opened)
+ *                     or cannot be opened for appending.
  *   VARNIK_SIM_FAIL   "call:errno[:nth]": the nth device call of that kind
  *                     fails with that errno, e.g. "mmap:12" or
  *                     "munmap:22:3". call is open, mmap or munmap; errno is
@@ -80,7 +91,8 @@ enum varnik_sim_call {
 int varnik_sim_set_board(const char *path);
 
 /* Append trace lines to path from now on; NULL stops tracing.
- * Returns 0, or -1 with errno set if the file cannot be opened. */
+ * Returns 0, or -1 with errno set if the file cannot be opened, EINVAL if
+ * it is not a regular file. */
 int varnik_sim_set_trace(const char *path);
 
 /* The nth device call of this kind from now on (1 = the next one) fails
@@ -91,9 +103,12 @@ void varnik_sim_fail(enum varnik_sim_call call, int error, unsigned nth);
 unsigned varnik_sim_open_descriptors(void);
 unsigned varnik_sim_open_mappings(void);
 
-/* 1 if this library's open, open64, openat, mmap, mmap64, munmap, close
- * and fflush are the definitions the process resolves, so that no call can reach the
- * real device; 0 otherwise. Tests refuse to run unless this holds. */
+/* 1 if this library's definitions of every call it replaces (open, open64,
+ * openat, openat64 and their fortified forms, creat, creat64, fopen,
+ * fopen64, freopen, freopen64, fclose, posix_spawn_file_actions_addopen,
+ * mmap, mmap64, munmap, close, fflush) are the ones the process resolves,
+ * so that no call can reach the real device; 0 otherwise. Tests refuse to
+ * run unless this holds. */
 int varnik_sim_interposing(void);
 
 #ifdef __cplusplus

@@ -16,6 +16,7 @@
 
 #include "board_api_fixture.h"
 #include "board_registers.h"
+#include "failing_fallocate.h"
 #include "varnik_dio_sim.h"
 
 namespace {
@@ -115,6 +116,26 @@ TEST_F(OpenFailureTest, AFileThatIsNotABoardIsEINVALBeforeAnyAccess) {
   // The same through the preload: the simulated board's file is too small.
   ASSERT_EQ(varnik_sim_set_board(small.c_str()), 0);
   ExpectOpenFails(nullptr, EINVAL);
+}
+
+// Register pages that are holes would end the program with SIGBUS at its
+// first access on a full file system: they get their storage at the open,
+// or the open fails.
+TEST_F(OpenFailureTest, ABoardFileWhoseRegisterPagesCannotGetStorageIsENOSPC) {
+  const std::string holes = dir_ + "/holes";
+  std::ofstream(holes).close();
+  ASSERT_EQ(truncate(holes.c_str(), 0x100000000ll), 0);
+  if (!ReportsHoles(holes.c_str()))
+    GTEST_SKIP() << "the file system of " << dir_ << " does not report holes (SEEK_DATA)";
+  FailFallocate(ENOSPC);
+  ExpectOpenFails(holes.c_str(), ENOSPC);
+  FailFallocate(0);
+  vdio_board *board = nullptr;
+  ASSERT_EQ(vdio_open(holes.c_str(), &board), 0);
+  vdio_close(board);
+  struct stat st {};
+  ASSERT_EQ(stat(holes.c_str(), &st), 0);
+  EXPECT_GE(st.st_blocks * 512, 2 * 4096) << "the register pages got no storage";
 }
 
 TEST_F(OpenFailureTest, ADirectoryOrAnotherDeviceIsEINVAL) {

@@ -13,12 +13,14 @@
 #include <sstream>
 
 #include "board_fixture.h"
+#include "failing_fallocate.h"
 #include "varnik_dio_sim.h"
 
 namespace {
 
 const char kDevice[] = "/dev/mem";
 constexpr int kFlags = O_RDWR | O_SYNC;
+constexpr uint32_t kRegisterPages[] = {0xFDAE0000, 0xFDAF0000};
 
 // Standard error of this process, sent to a file while one of these lives.
 class StderrCapture {
@@ -180,4 +182,47 @@ TEST_F(BoardFileTest, ABoardCutShortAfterUseIsRefusedAtTheNextOpen) {
   EXPECT_EQ(r.fd, -1);
   EXPECT_EQ(r.error, EINVAL);
   EXPECT_EQ(r.stderr_text, NotABoardLine(board_path_, "has 4096 bytes"));
+}
+
+// A board file made by hand (truncate) has holes where its registers are.
+// On a full file system the first access to them would end the program
+// with a bus error: the open gives them their storage, or fails.
+TEST_F(BoardFileTest, RegisterPagesThatAreHolesGetStorageOrTheOpenFails) {
+  const std::string made = board_path_;
+  const std::string holes = dir_ + "/holes";
+  WriteFile(holes, "");
+  ASSERT_EQ(truncate(holes.c_str(), 0x100000000LL), 0);
+  if (!ReportsHoles(holes.c_str()))
+    GTEST_SKIP() << "the file system of " << dir_ << " does not report holes (SEEK_DATA)";
+
+  FailFallocate(ENOSPC);
+  OpenResult r = OpenDeviceOn(holes);
+  FailFallocate(0);
+  EXPECT_EQ(r.fd, -1);
+  EXPECT_EQ(r.error, ENOSPC);
+  EXPECT_EQ(r.stderr_text,
+            "varnik_dio_sim: board file \"" + holes +
+                "\": its register pages are holes that its file system cannot fill: No space "
+                "left on device; free some space there, or make a board elsewhere (dio-sim "
+                "--board FILE new)\n");
+  EXPECT_EQ(varnik_sim_open_descriptors(), 0u);
+
+  // With room, an open, even one for reading only, fills them; they read
+  // as before.
+  int fd = open(kDevice, O_RDONLY);
+  ASSERT_GE(fd, 0) << std::strerror(errno);
+  close(fd);
+  struct stat st {};
+  ASSERT_EQ(stat(holes.c_str(), &st), 0);
+  EXPECT_GE(st.st_blocks * 512, 2 * 4096) << "the register pages got no storage";
+  board_path_ = holes;
+  for (uint32_t page : kRegisterPages) EXPECT_EQ(Peek(page), 0);
+
+  // A board made by the board has its pages written: it needs no more
+  // storage, even where none is left.
+  FailFallocate(ENOSPC);
+  r = OpenDeviceOn(made);
+  FailFallocate(0);
+  EXPECT_EQ(r.error, 0) << r.stderr_text;
+  EXPECT_EQ(r.stderr_text, "");
 }

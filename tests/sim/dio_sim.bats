@@ -192,6 +192,12 @@ x86_machine_of() {
   run run_prog "$DIO_SIM" --board "$BATS_TEST_TMPDIR" new
   status_is 2
   [[ "$output" == *"this one is a directory;"* ]]
+  # A symbolic link to nothing is no board made by another program.
+  ln -s "$BATS_TEST_TMPDIR/nowhere" "$BATS_TEST_TMPDIR/link.img"
+  run run_prog "$DIO_SIM" --board "$BATS_TEST_TMPDIR/link.img" new
+  status_is 2
+  output_is "dio-sim: board file \"$BATS_TEST_TMPDIR/link.img\" is a symbolic link to \"$BATS_TEST_TMPDIR/nowhere\", which does not exist; dio-sim leaves it alone: remove it or name another file with --board"
+  [ ! -e "$BATS_TEST_TMPDIR/nowhere" ]
 }
 
 @test "new into a folder that does not exist fails with status 1, naming the file" {
@@ -338,6 +344,31 @@ close pending=0" ]
   run run_prog "$DIO_SIM" --board "$made" run --fail open:4095:4294967295 -- "$RUN_PROBE" 9
   status_is 9
   [ "${lines[3]}" = "fail=open:4095:4294967295" ]
+}
+
+# A FIFO would block the program at its start until a reader came, and a
+# second open of it would block after the first one's reader had gone.
+@test "a trace that is not a regular file is refused at once, by run and by the board, reader or not" {
+  local fifo="$BATS_TEST_TMPDIR/fifo"
+  mkfifo "$fifo"
+  run run_prog_bounded 10 "$DIO_SIM" --board "$BOARD" run --trace "$fifo" -- "$RUN_PROBE" 0 access
+  status_is 2
+  output_is "dio-sim: run: --trace \"$fifo\" is a FIFO, not a regular file: the trace must be one"
+  cat "$fifo" >"$BATS_TEST_TMPDIR/read" &
+  local reader=$!
+  run run_prog_bounded 10 "$DIO_SIM" --board "$BOARD" run --trace "$fifo" -- "$RUN_PROBE" 0 access
+  status_is 2
+  VARNIK_SIM_TRACE="$fifo" run run_prog_bounded 10 "$RUN_PROBE" 0 access
+  status_is 2
+  output_is "varnik_dio_sim: VARNIK_SIM_TRACE=\"$fifo\" is a FIFO, not a regular file: a trace must be one; fix or unset it"
+  # The reader, never written to, ends when a writer comes and goes.
+  timeout 10 sh -c ': >"$1"' - "$fifo"
+  wait "$reader"
+  [ ! -s "$BATS_TEST_TMPDIR/read" ]
+  run run_prog "$DIO_SIM" --board "$BOARD" run --trace "$BATS_TEST_TMPDIR" -- "$RUN_PROBE" 0
+  status_is 2
+  output_is "dio-sim: run: --trace \"$BATS_TEST_TMPDIR\" is a directory, not a regular file: the trace must be one"
+  board_unchanged
 }
 
 @test "run refuses a board file that is not a board, running nothing" {

@@ -2,7 +2,6 @@
 // test main has made sure the board intercepts them, so "/dev/mem" below
 // never reaches a real device.
 #include <dirent.h>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -232,46 +231,6 @@ TEST_F(BoardTest, OtherFilesAndMappingsPassThroughUntraced) {
   EXPECT_EQ(varnik_sim_open_descriptors(), 0u);
   EXPECT_EQ(varnik_sim_open_mappings(), 0u);
   EXPECT_TRUE(Trace().empty());
-}
-
-TEST_F(BoardTest, EveryEntryPointReachesTheBoard) {
-  using Open = int (*)(const char *, int, ...);
-  using Open2 = int (*)(const char *, int);
-  using Openat = int (*)(int, const char *, int, ...);
-  using Openat2 = int (*)(int, const char *, int);
-  using Mmap = void *(*)(void *, size_t, int, int, int, long);
-  using Mmap64 = void *(*)(void *, size_t, int, int, int, long long);
-  Poke(kLeds + 1, 0x61);
-  const char *const names[] = {"open",     "open64",     "__open_2",   "__open64_2",
-                               "openat",   "openat64",   "__openat_2", "__openat64_2"};
-  for (const char *name : names) {
-    SCOPED_TRACE(name);
-    void *sym = dlsym(RTLD_DEFAULT, name);
-    ASSERT_NE(sym, nullptr);
-    int fd = std::strstr(name, "at") == nullptr
-                 ? (std::strstr(name, "_2") ? reinterpret_cast<Open2>(sym)(kDevice, kFlags)
-                                            : reinterpret_cast<Open>(sym)(kDevice, kFlags))
-                 : (std::strstr(name, "_2")
-                        ? reinterpret_cast<Openat2>(sym)(AT_FDCWD, kDevice, kFlags)
-                        : reinterpret_cast<Openat>(sym)(AT_FDCWD, kDevice, kFlags));
-    ASSERT_GE(fd, 0) << std::strerror(errno);
-    auto map32 = reinterpret_cast<Mmap>(dlsym(RTLD_DEFAULT, "mmap"));
-    auto map64 = reinterpret_cast<Mmap64>(dlsym(RTLD_DEFAULT, "mmap64"));
-    void *a = map32(nullptr, kPage, PROT_READ | PROT_WRITE, MAP_SHARED, fd,
-                    static_cast<long>(kLeds));
-    void *b = map64(nullptr, kPage, PROT_READ | PROT_WRITE, MAP_SHARED, fd, kLeds);
-    ASSERT_NE(a, MAP_FAILED);
-    ASSERT_NE(b, MAP_FAILED);
-    EXPECT_EQ(static_cast<uint8_t *>(a)[1], 0x61);
-    EXPECT_EQ(static_cast<uint8_t *>(b)[1], 0x61);
-    EXPECT_EQ(munmap(a, kPage), 0);
-    EXPECT_EQ(munmap(b, kPage), 0);
-    EXPECT_EQ(close(fd), 0);
-    EXPECT_EQ(Trace(), (std::vector<std::string>{kOpenLine, MmapLine(kLeds), MmapLine(kLeds),
-                                                 MunmapLine(kLeds), MunmapLine(kLeds),
-                                                 kCloseLine}));
-    ClearTrace();
-  }
 }
 
 TEST_F(BoardTest, TraceShowsArgumentsUnflushedOutputAndKernelErrors) {

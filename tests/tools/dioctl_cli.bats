@@ -41,7 +41,7 @@ setup() { setup_boards; }
 @test "device errors: status 1, the device, the error and a hint" {
   run dioctl --device "$BATS_TEST_TMPDIR/missing.img" get
   status_is 1
-  output_is "dioctl: $BATS_TEST_TMPDIR/missing.img: No such file or directory (name the device or board file with --device PATH)"
+  output_is "dioctl: $BATS_TEST_TMPDIR/missing.img: No such file or directory (dio-sim --board $BATS_TEST_TMPDIR/missing.img new makes a board file there)"
 
   truncate -s 1M "$BATS_TEST_TMPDIR/small.img"
   run dioctl --device "$BATS_TEST_TMPDIR/small.img" set DO0=1
@@ -76,6 +76,16 @@ dioctl_to_full_disk() {
     [ "$status" -eq 1 ] || { echo "$verb: status $status" >&2; false; }
     output_is "dioctl: cannot write the output: No space left on device"
   done
+}
+
+# A board file's permission is the user's to fix: root and CAP_SYS_RAWIO
+# have nothing to do with it.
+@test "device errors of a board file without read and write permission say so" {
+  [ "$(id -u)" -ne 0 ] || skip "root opens any file: a board file cannot refuse root"
+  chmod a-w "$BOARD"
+  run dioctl --device "$BOARD" get
+  status_is 1
+  output_is "dioctl: $BOARD: Permission denied (a board file needs read and write permission for this user)"
 }
 
 @test "usage errors: status 2, the bad word named, nothing written" {

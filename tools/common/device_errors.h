@@ -23,8 +23,9 @@ class DeviceError : public std::runtime_error {
   int error_;
 };
 
-// What to do about errno error on a device, or "" where there is no advice.
-std::string DeviceErrorHint(int error);
+// What to do about errno error on device, or "" where there is no advice.
+// The physical memory device and a board file get different advice.
+std::string DeviceErrorHint(const std::string &device, int error);
 
 // "DEVICE: strerror (hint)".
 std::string DeviceErrorMessage(const std::string &device, int error);

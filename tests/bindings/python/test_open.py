@@ -39,6 +39,18 @@ def test_no_right_to_open_the_device_is_a_permission_error(sim: Sim):
     assert "/dev/mem" in str(raised.value) and "CAP_SYS_RAWIO" in str(raised.value)
 
 
+def test_no_right_to_open_a_board_file_is_a_permission_error_naming_the_file_s_permission(
+        board_file):
+    if os.geteuid() == 0:
+        pytest.skip("root opens any file: a board file cannot refuse root")
+    board_file.chmod(0o444)
+    with pytest.raises(PermissionError) as raised:
+        varnik_dio.Board(board_file)
+    assert raised.value.errno == errno.EACCES and raised.value.filename == str(board_file)
+    assert "read and write permission" in str(raised.value)
+    assert "CAP_SYS_RAWIO" not in str(raised.value)
+
+
 def test_a_kernel_refusing_the_mapping_is_a_permission_error_saying_why(sim: Sim):
     sim.fail(Sim.MMAP, errno.EPERM)
     with pytest.raises(PermissionError) as raised:
