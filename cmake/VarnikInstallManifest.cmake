@@ -24,4 +24,9 @@ string(CONFIGURE [[
       COMMAND_ERROR_IS_FATAL ANY)
   endif()
 ]] varnik_manifest_owner_code @ONLY)
-install(CODE "${varnik_manifest_owner_code}")
+# ALL_COMPONENTS: also for an install of one component (--component X).
+if(CMAKE_VERSION VERSION_GREATER_EQUAL 3.21)
+  install(CODE "${varnik_manifest_owner_code}" ALL_COMPONENTS)
+else()
+  install(CODE "${varnik_manifest_owner_code}")
+endif()

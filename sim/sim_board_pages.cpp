@@ -36,11 +36,13 @@ bool SameFile(int a, int b) {
 }
 
 // A descriptor open for reading only cannot fill the pages: one open for
-// writing on the same file does, when they need it.
+// writing on the same file does, when they need it. A user who may not
+// write the file (or a read-only file system) keeps the holes: reading a
+// hole gives zeros and never a bus error, and such a user cannot write.
 int StoreThroughWriter(const char *board, int fd) {
   if (RegisterPagesHaveStorage(fd)) return 0;
   const int writer = RealOpen64(board, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
-  if (writer < 0) return -1;
+  if (writer < 0) return errno == EACCES || errno == EPERM || errno == EROFS ? 0 : -1;
   const int result = SameFile(fd, writer) ? BackRegisterPages(writer) : 0;
   const int error = errno;
   RealClose(writer);

@@ -90,7 +90,12 @@ LogQueue::LogQueue(int fd, size_t capacity) : shared_(std::make_shared<Shared>(f
   sigset_t all, previous;
   sigfillset(&all);
   pthread_sigmask(SIG_SETMASK, &all, &previous);
-  writer_ = std::thread(WriteLines, shared_);
+  try {
+    writer_ = std::thread(WriteLines, shared_);
+  } catch (...) {  // no thread: the caller's signals must not stay blocked
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    throw;
+  }
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 

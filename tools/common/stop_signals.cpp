@@ -88,7 +88,7 @@ int InstallStopSignals(bool restart_interrupted_calls) {
   if (g_wake_pipe[0] < 0 && pipe2(g_wake_pipe, O_NONBLOCK | O_CLOEXEC) != 0) return -1;
   struct sigaction action {};
   action.sa_handler = NoteStop;
-  sigemptyset(&action.sa_mask);
+  sigfillset(&action.sa_mask);  // one handler at a time: the first signal is the one kept
   action.sa_flags = restart_interrupted_calls ? SA_RESTART : 0;
   for (const int signal : StopSignals())
     if (sigaction(signal, &action, nullptr) != 0) return -1;

@@ -1,6 +1,7 @@
 // dioctl: parse the command line, run the verb it names, turn errors into
 // their message and exit status.
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
 #include <exception>
 
@@ -61,6 +62,9 @@ int main(int argc, char **argv) {
   } catch (const DeviceError &e) {
     return ReportDeviceError(e);
   } catch (const OutputError &e) {
+    // A signal that ends a write blocked on a stalled reader is an
+    // interruption, not a failure of the output.
+    if (e.error_number() == EINTR && dioctl::Interrupted()) return dioctl::InterruptedStatus();
     return ReportOutputError(e);
   } catch (const std::exception &e) {  // the board failing in use: a device error too
     PrintError(globals.device + ": " + e.what());
