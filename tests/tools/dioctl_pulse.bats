@@ -45,7 +45,11 @@ falling DO5"
 
 @test "pulse stopped by any signal of the stop table: the level is restored, then its status" {
   # 130 after a requested stop, 128 + N after an unexpected one.
-  for signal in HUP INT TERM QUIT USR1 USR2 ALRM VTALRM PROF IO PWR XCPU XFSZ RTMIN RTMAX; do
+  signals=(HUP INT TERM QUIT USR1 USR2 ALRM VTALRM PROF IO PWR XCPU XFSZ)
+  # qemu-user keeps the host's first real-time signals for itself and
+  # renumbers the rest: under it, the number sent is not the one received.
+  [ -n "${VARNIK_TEST_LAUNCHER:-}" ] || signals+=(RTMIN RTMAX)
+  for signal in "${signals[@]}"; do
     run dioctl set DO6=1
     spawn_prog "$BATS_TEST_TMPDIR/pulse.out" "$DIOCTL" --device "$BOARD" pulse DO6 --width 20s
     board_opened_by_a_program && sleep 0.3
