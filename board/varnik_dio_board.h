@@ -214,6 +214,30 @@ VDIO_API int vdio_watch_next(vdio_watch *watch, int timeout_ms, struct vdio_even
 /* Frees the watcher. NULL is ignored. */
 VDIO_API void vdio_watch_free(vdio_watch *watch);
 
+/* ---- The device a board was opened on ----------------------------------- */
+
+/* The board service's socket, where vdio_open(NULL) looks first, whatever
+ * the install prefix; and the environment variable that overrides it. */
+#define VDIO_SERVICE_SOCKET "/run/varnik-dio/board.sock"
+#define VDIO_DEVICE_VARIABLE "VARNIK_DIO_DEVICE"
+
+enum vdio_device_kind {
+    VDIO_DEVICE_MEMORY = 1,     /* the physical memory device */
+    VDIO_DEVICE_BOARD_FILE = 2, /* a board file (the simulated board's) */
+    VDIO_DEVICE_SERVICE = 3     /* the board service's socket (dio-boardd) */
+};
+
+/* What board was opened on: enum vdio_device_kind. -EINVAL for NULL. */
+VDIO_API int vdio_device_kind(const vdio_board *board);
+
+/* A descriptor that becomes readable (poll, epoll, an event loop) when an
+ * event is waiting for vdio_watch_next, or when the service is lost or
+ * dropped the watcher (vdio_watch_next then says which). It stays the
+ * watcher's: never read from or close it. -EOPNOTSUPP for a watcher on a
+ * device opened directly, which polls only inside vdio_watch_next;
+ * -EINVAL for NULL. */
+VDIO_API int vdio_watch_fd(const vdio_watch *watch);
+
 /* ---- Version ------------------------------------------------------------ */
 
 /* The product's version, "MAJOR.MINOR.PATCH", of the library the program
