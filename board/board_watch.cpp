@@ -1,12 +1,12 @@
-// Change events by polling: the board has no interrupts. A watcher keeps the
-// last level it reported for each watched line; a line whose level differs
-// is a candidate from the poll that first saw it, and is reported once the
-// new level has held for the debounce time.
+// Change events by polling: the board has no interrupts. A watcher on the
+// held mapping polls its lines while its caller waits, and debounces them
+// (line_debounce.h).
 #include <errno.h>
 #include <stdlib.h>
 #include <time.h>
 
 #include "board_internal.h"
+#include "line_debounce.h"
 
 namespace {
 
@@ -32,80 +32,29 @@ int SleepUntil(uint64_t when) {
   return clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr);
 }
 
-bool Has(uint32_t set, int line) { return (set >> line) & 1u; }
-
 }  // namespace
 
 struct vdio_watch {
   const vdio_board *board;
-  uint32_t lines;
-  uint64_t interval_ns;
-  uint64_t debounce_ns;
+  varnik::board::LineDebounce lines;
   uint64_t next_poll_ns;
-  uint64_t last_poll_ns;
-  uint32_t reported;               // bit n: the level last reported for line n
-  uint32_t candidates;             // bit n: line n now differs from its reported level
-  uint64_t seen_ns[VDIO_LINE_COUNT];  // when each candidate's level was first seen
-  // Events found by the last poll and not yet handed out, oldest first.
-  vdio_event pending[VDIO_LINE_COUNT];
-  int pending_first;
-  int pending_count;
 };
 
 namespace {
 
-// Adds an event to the queue, keeping it ordered by the time each change
-// was first seen (lines seen at the same poll in line order).
-void Enqueue(vdio_watch *w, const vdio_event &event) {
-  int at = w->pending_first + w->pending_count;
-  while (at > w->pending_first && w->pending[at - 1].timestamp_ns > event.timestamp_ns) {
-    w->pending[at] = w->pending[at - 1];
-    --at;
-  }
-  w->pending[at] = event;
-  ++w->pending_count;
-}
-
-// A watcher left alone for longer than the debounce time (and two
-// intervals) knows nothing of what its lines did meanwhile: two glitches on
-// either side of the gap could pass for one held level. A level it saw
-// before the gap has not been seen to hold, so its debounce time starts
-// again at this poll. Shorter gaps, a busy machine's late polls, are not
-// counted against the lines.
-bool PollsWereMissed(const vdio_watch *w, uint64_t now) {
-  const uint64_t gap = now - w->last_poll_ns;
-  return gap > 2 * w->interval_ns && gap > w->debounce_ns;
+// The levels of the watched lines, bit n for line n.
+uint32_t WatchedLevels(const vdio_board *board, uint32_t lines) {
+  uint32_t levels = 0;
+  for (int line = 0; line < VDIO_LINE_COUNT; ++line)
+    if (HasLine(lines, line) && LevelOf(board, line) == 1) levels |= 1u << line;
+  return levels;
 }
 
 void Poll(vdio_watch *w, uint64_t now) {
-  w->pending_first = 0;  // the queue is empty whenever a poll runs
-  if (PollsWereMissed(w, now)) w->candidates = 0;
-  w->last_poll_ns = now;
-  for (int line = 0; line < VDIO_LINE_COUNT; ++line) {
-    if (!Has(w->lines, line)) continue;
-    const int level = LevelOf(w->board, line);
-    const uint32_t bit = 1u << line;
-    if (level == static_cast<int>(Has(w->reported, line))) {
-      w->candidates &= ~bit;  // back where it was: a glitch, if anything
-      continue;
-    }
-    if (!Has(w->candidates, line)) {
-      w->candidates |= bit;
-      w->seen_ns[line] = now;
-    }
-    if (now - w->seen_ns[line] < w->debounce_ns) continue;
-    w->candidates &= ~bit;
-    w->reported ^= bit;
-    Enqueue(w, vdio_event{line, level, level ? VDIO_RISING : VDIO_FALLING, w->seen_ns[line]});
-  }
+  Observe(&w->lines, WatchedLevels(w->board, w->lines.lines), now);
 }
 
-bool TakePending(vdio_watch *w, vdio_event *event) {
-  if (w->pending_count == 0) return false;
-  *event = w->pending[w->pending_first++];
-  --w->pending_count;
-  return true;
-}
+bool TakePending(vdio_watch *w, vdio_event *event) { return TakeEvent(&w->lines, event); }
 
 // The next poll is one interval after the last one was due; a watcher left
 // alone for longer polls at once and takes up the rhythm from there. An
@@ -113,8 +62,8 @@ bool TakePending(vdio_watch *w, vdio_event *event) {
 void PollAndReschedule(vdio_watch *w, uint64_t now) {
   Poll(w, now);
   if (now < w->next_poll_ns) return;
-  w->next_poll_ns += w->interval_ns;
-  if (w->next_poll_ns <= now) w->next_poll_ns = now + w->interval_ns;
+  w->next_poll_ns += w->lines.interval_ns;
+  if (w->next_poll_ns <= now) w->next_poll_ns = now + w->lines.interval_ns;
 }
 
 }  // namespace
@@ -129,13 +78,10 @@ extern "C" int vdio_watch_new(const vdio_board *board, uint32_t lines, uint32_t 
   auto *w = static_cast<vdio_watch *>(calloc(1, sizeof(vdio_watch)));
   if (w == nullptr) return -ENOMEM;
   w->board = board;
-  w->lines = lines;
-  w->interval_ns = interval_us * kNsPerUs;
-  w->debounce_ns = debounce_us * kNsPerUs;
-  for (int line = 0; line < VDIO_LINE_COUNT; ++line)
-    if (Has(lines, line) && LevelOf(board, line) == 1) w->reported |= 1u << line;
-  w->last_poll_ns = MonotonicNs();
-  w->next_poll_ns = w->last_poll_ns + w->interval_ns;
+  const uint64_t now = MonotonicNs();
+  StartDebounce(&w->lines, lines, interval_us * kNsPerUs, debounce_us * kNsPerUs,
+                WatchedLevels(board, lines), now);
+  w->next_poll_ns = now + w->lines.interval_ns;
   *watch = w;
   return 0;
 }
