@@ -12,7 +12,9 @@
 #                                       replaced by the installed paths
 #     PROGRAM <target>                  installed in CMAKE_INSTALL_SBINDIR
 #     OPTIONS_FILE <file>               installed as default/<name>
-#     COMPONENT <component>)
+#     COMPONENT <component>
+#     [PROGRAM_INSTALLED])              the program is installed by another
+#                                       unit's call: this unit only names it
 #
 # Sets <name>_CONFFILE in the caller's scope: the options file's path in
 # the packages, for varnik_debian_package(CONFFILES).
@@ -21,9 +23,11 @@ set(VARNIK_SYSTEMD_UNIT_DIR "" CACHE PATH
     "Where the daemons' units are installed; empty: from the install prefix")
 
 function(varnik_install_service name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "UNIT_TEMPLATE;PROGRAM;OPTIONS_FILE;COMPONENT" "")
-  install(TARGETS ${arg_PROGRAM} RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR}
-          COMPONENT ${arg_COMPONENT})
+  cmake_parse_arguments(PARSE_ARGV 1 arg "PROGRAM_INSTALLED" "UNIT_TEMPLATE;PROGRAM;OPTIONS_FILE;COMPONENT" "")
+  if(NOT arg_PROGRAM_INSTALLED)
+    install(TARGETS ${arg_PROGRAM} RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR}
+            COMPONENT ${arg_COMPONENT})
+  endif()
   # Run when installing: the prefix is only known then. A folder given as
   # an absolute path (-DCMAKE_INSTALL_SYSCONFDIR=/etc) is taken as it is.
   install(CODE "

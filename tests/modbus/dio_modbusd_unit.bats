@@ -51,3 +51,31 @@ needs_systemd_analyze() {
   run -0 run_prog "$DIO_MODBUSD" --check "${words[@]}"
   output_is ""
 }
+
+@test "the shared unit: verified beside the board service's, unprivileged, only the Modbus port's capability" {
+  needs_systemd_analyze
+  : "${DIO_MODBUSD_SHARED_UNIT:?}" "${DIO_BOARDD_UNIT:?}"
+  # Its Requires= names the board service: verify loads that unit too.
+  local units
+  units=$(mktemp -d)
+  cp "$DIO_MODBUSD_SHARED_UNIT" "$DIO_BOARDD_UNIT" "$units/"
+  run -0 systemd-analyze verify --man=no "$units/dio-modbusd-shared.service"
+  rm -rf "$units"
+  output_is ""
+  run -0 systemd-analyze security --offline=yes --threshold=20 "$DIO_MODBUSD_SHARED_UNIT"
+  for setting in DynamicUser= PrivateDevices= NoNewPrivileges= 'CapabilityBoundingSet=~CAP_SYS_RAWIO' \
+      CapabilityBoundingSet=~CAP_SYS_ADMIN SystemCallFilter=~@privileged; do
+    grep -F "✓ $setting" <<<"$output" >/dev/null || { echo "not in force: $setting" >&2; return 1; }
+  done
+  ! grep -F "/dev/mem" <<<"$output"
+}
+
+@test "the shared unit's options, with the device its unit gives, pass --check" {
+  local device options
+  device=$(sed -n 's/^ExecStart=[^ ]* \(--device [^ ]*\) .*/\1/p' "$DIO_MODBUSD_SHARED_UNIT")
+  [ "$device" = "--device /run/varnik-dio/board.sock" ]
+  options=$(. "$DIO_MODBUSD_SHARED_DEFAULTS" && echo "$DIO_MODBUSD_SHARED_OPTIONS")
+  read -ra words <<<"$device $options"
+  run -0 run_prog "$DIO_MODBUSD" --check "${words[@]}"
+  output_is ""
+}
