@@ -21,6 +21,7 @@ TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Iterable, NamedTuple, Optional, Union
 
+    from ._async import AsyncWatch
     from ._device import Device
 
     class _StateFields(NamedTuple):
@@ -270,6 +271,27 @@ class Board:
         no end), when the watch is closed, and with KeyboardInterrupt at
         Ctrl-C."""
         return Watch(self, line_set(names), interval, debounce, timeout)
+
+    # ---- waiting for changes under asyncio --------------------------------
+
+    async def wait_async(self, name: str, level: int, timeout: Optional[float] = None,
+                         *, interval: float = 0.01) -> bool:
+        """wait() for asyncio: the same arguments and results, but the event
+        loop runs meanwhile. Through the board service it wakes when the
+        service reports a change; on a device opened directly it polls every
+        interval seconds on the loop's timer. Cancelling it ends the wait."""
+        from ._async import wait  # asyncio only for those who use it
+        return await wait(self, name, level, timeout, interval)
+
+    def watch_async(self, names: Optional[Union[str, Iterable[str]]] = None,
+                    interval: float = 0.01, debounce: float = 0,
+                    timeout: Optional[float] = None) -> AsyncWatch:
+        """watch() for asyncio (``async for event in board.watch_async(): ...``):
+        the same arguments and events, waiting as wait_async() does. The
+        starting point is the levels at this call. Cancelling the task that
+        iterates it (task.cancel(), Ctrl-C under asyncio.run) closes it."""
+        from ._async import AsyncWatch  # asyncio only for those who use it
+        return AsyncWatch(self.watch(names, interval, debounce, timeout))
 
     # ---- calls on the open board ----------------------------------------
 

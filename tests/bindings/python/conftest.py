@@ -97,3 +97,15 @@ def nothing_left_open() -> Iterator[None]:
 def event_summary(events: List[varnik_dio.Event]) -> List[str]:
     """Events as "DI3 rising 1" words, for comparing in one assertion."""
     return [f"{event.line} {event.edge} {event.value}" for event in events]
+
+
+def flip_later(board_file: Path, *steps: object) -> subprocess.Popen:
+    """Starts a shell that runs dio-sim inputs for each step ("DI3=1", or a
+    pause in seconds); the caller goes on at once."""
+    commands = [f"sleep {step}" if isinstance(step, float) else
+                f"'{DIO_SIM}' --board '{board_file}' inputs {step}" for step in steps]
+    return subprocess.Popen(["sh", "-ec", "; ".join(commands)])
+
+
+def finished(process: subprocess.Popen) -> None:
+    assert process.wait(timeout=30) == 0
