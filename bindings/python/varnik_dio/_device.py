@@ -36,10 +36,10 @@ def device_path(device: Optional[Device]) -> Optional[bytes]:
     return path
 
 
-def is_socket(path: str) -> bool:
+def is_socket(path: str, follow_symlinks: bool = True) -> bool:
     """True when path is a Unix socket (a board service's)."""
     try:
-        return stat.S_ISSOCK(os.stat(path).st_mode)
+        return stat.S_ISSOCK(os.stat(path, follow_symlinks=follow_symlinks).st_mode)
     except (OSError, ValueError):
         return False
 
@@ -52,4 +52,4 @@ def default_device_name() -> str:
     named = os.environ.get(DEVICE_VARIABLE)
     if named:
         return named
-    return SERVICE_SOCKET if is_socket(SERVICE_SOCKET) else MEMORY_DEVICE
+    return SERVICE_SOCKET if is_socket(SERVICE_SOCKET, follow_symlinks=False) else MEMORY_DEVICE

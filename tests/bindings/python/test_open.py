@@ -79,11 +79,12 @@ def test_the_default_device_is_the_board_library_s_default(sim: Sim, board_file,
                                                           monkeypatch):
     if os.path.exists(SERVICE_SOCKET):
         pytest.skip(f"a board service serves {SERVICE_SOCKET} on this machine")
-    # The preload sends this process's /dev/mem to board_file.
+    # The preload sends this process's /dev/mem to board_file, and the
+    # library sees the file it opened.
     monkeypatch.delenv("VARNIK_DIO_DEVICE", raising=False)
     with varnik_dio.Board() as board:
         board.set("DO1", 1)
-        assert (board.device, board.device_kind) == ("/dev/mem", "memory")
+        assert (board.device, board.device_kind) == ("/dev/mem", "board file")
     named = new_board_file(tmp_path / "named.img")
     monkeypatch.setenv("VARNIK_DIO_DEVICE", str(named))
     with varnik_dio.Board() as board:
