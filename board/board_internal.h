@@ -88,8 +88,16 @@ static_assert(sizeof(vdio_line_info) == (sizeof(void *) == 8 ? 24 : 16),
 
 }  // namespace varnik::board
 
+namespace varnik::board {
+struct ServiceBoard;
+}
+
+// A board is held either directly (its two mapped pages) or through the
+// board service (service is then set, and every call is a round trip).
 struct vdio_board {
   volatile uint8_t *page[varnik::board::kWindowCount];
+  int kind;  // enum vdio_device_kind
+  varnik::board::ServiceBoard *service;
 };
 
 namespace varnik::board {

@@ -1,5 +1,6 @@
 // Opening the board: the device is checked, then both register pages are
-// mapped once and held until vdio_close.
+// mapped once and held until vdio_close; or, for the board service's
+// socket, the service is connected to (service_board.cpp).
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -11,6 +12,7 @@
 #include "board_backing.h"
 #include "board_file.h"
 #include "board_internal.h"
+#include "service_board.h"
 
 // The registers lie above 2 GiB; a 32-bit file offset would turn them
 // negative and map the wrong place. Build with _FILE_OFFSET_BITS=64.
@@ -39,12 +41,13 @@ int CheckBeforeOpen(const char *path) {
 // have been swapped since it was looked at, and a board file of the wrong
 // size would fault on the first access beyond its end, as would one whose
 // register pages are holes on a full file system (-ENOSPC).
+// Its kind, or a negative errno value.
 int CheckOpened(int fd) {
   struct stat st;
   if (fstat(fd, &st) != 0) return -errno;
   if (!IsAcceptedDevice(st)) return -EINVAL;
   if (S_ISREG(st.st_mode) && varnik::BackRegisterPages(fd) != 0) return -errno;
-  return 0;
+  return varnik::IsMemoryDevice(st) ? VDIO_DEVICE_MEMORY : VDIO_DEVICE_BOARD_FILE;
 }
 
 void UnmapPages(volatile uint8_t *const page[kWindowCount]) {
@@ -66,24 +69,41 @@ int MapPages(int fd, volatile uint8_t *page[kWindowCount]) {
   return 0;
 }
 
-int OpenDevice(const char *path) {
+// The descriptor, with *kind the device's kind.
+int OpenDevice(const char *path, int *kind) {
   int result = CheckBeforeOpen(path);
   if (result != 0) return result;
   const int fd = open(path, O_RDWR | O_SYNC | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return -errno;
   result = CheckOpened(fd);
-  if (result != 0) {
+  if (result < 0) {
     close(fd);
     return result;
   }
+  *kind = result;
   return fd;
 }
 
-}  // namespace
+// The variable first, so that a program (or a test) can be pointed
+// elsewhere. The service's socket, when there is one, with no fallback: a
+// program must not bypass the board's owner while it restarts. The fixed
+// path is the service's, whatever the library's install prefix.
+const char *DefaultDevice() {
+  const char *chosen = secure_getenv(VDIO_DEVICE_VARIABLE);
+  if (chosen != nullptr && *chosen != '\0') return chosen;
+  struct stat st;
+  if (lstat(VDIO_SERVICE_SOCKET, &st) == 0 && S_ISSOCK(st.st_mode)) return VDIO_SERVICE_SOCKET;
+  return kDefaultDevice;
+}
 
-extern "C" int vdio_open(const char *device, vdio_board **board) {
-  if (board == nullptr) return -EINVAL;
-  const int fd = OpenDevice(device != nullptr ? device : kDefaultDevice);
+bool IsSocket(const char *path) {
+  struct stat st;
+  return stat(path, &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+int OpenDirect(const char *path, vdio_board **board) {
+  int kind = 0;
+  const int fd = OpenDevice(path, &kind);
   if (fd < 0) return fd;
   volatile uint8_t *page[kWindowCount] = {};
   const int mapped = MapPages(fd, page);
@@ -95,12 +115,28 @@ extern "C" int vdio_open(const char *device, vdio_board **board) {
     return -ENOMEM;
   }
   for (int w = 0; w < kWindowCount; ++w) opened->page[w] = page[w];
+  opened->kind = kind;
   *board = opened;
   return 0;
 }
 
+}  // namespace
+
+extern "C" int vdio_open(const char *device, vdio_board **board) {
+  if (board == nullptr) return -EINVAL;
+  const char *path = device != nullptr ? device : DefaultDevice();
+  return IsSocket(path) ? OpenServiceBoard(path, board) : OpenDirect(path, board);
+}
+
 extern "C" void vdio_close(vdio_board *board) {
   if (board == nullptr) return;
-  UnmapPages(board->page);
+  if (board->service != nullptr)
+    CloseServiceBoard(board);
+  else
+    UnmapPages(board->page);
   free(board);
+}
+
+extern "C" int vdio_device_kind(const vdio_board *board) {
+  return board != nullptr ? board->kind : -EINVAL;
 }

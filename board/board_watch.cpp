@@ -1,12 +1,14 @@
 // Change events by polling: the board has no interrupts. A watcher on the
 // held mapping polls its lines while its caller waits, and debounces them
-// (line_debounce.h).
+// (line_debounce.h). A watcher on a board held through the service takes
+// one branch to service_watch.cpp.
 #include <errno.h>
 #include <stdlib.h>
 #include <time.h>
 
 #include "board_internal.h"
 #include "line_debounce.h"
+#include "service_watch.h"
 
 namespace {
 
@@ -38,6 +40,7 @@ struct vdio_watch {
   const vdio_board *board;
   varnik::board::LineDebounce lines;
   uint64_t next_poll_ns;
+  varnik::board::ServiceWatch *remote;  // set for a watcher through the service
 };
 
 namespace {
@@ -78,6 +81,15 @@ extern "C" int vdio_watch_new(const vdio_board *board, uint32_t lines, uint32_t 
   auto *w = static_cast<vdio_watch *>(calloc(1, sizeof(vdio_watch)));
   if (w == nullptr) return -ENOMEM;
   w->board = board;
+  if (board->service != nullptr) {
+    const int result = OpenServiceWatch(board->service, lines, interval_us, debounce_us, &w->remote);
+    if (result != 0) {
+      free(w);
+      return result;
+    }
+    *watch = w;
+    return 0;
+  }
   const uint64_t now = MonotonicNs();
   StartDebounce(&w->lines, lines, interval_us * kNsPerUs, debounce_us * kNsPerUs,
                 WatchedLevels(board, lines), now);
@@ -88,6 +100,7 @@ extern "C" int vdio_watch_new(const vdio_board *board, uint32_t lines, uint32_t 
 
 extern "C" int vdio_watch_next(vdio_watch *watch, int timeout_ms, struct vdio_event *event) {
   if (watch == nullptr || event == nullptr) return -EINVAL;
+  if (watch->remote != nullptr) return NextServiceEvent(watch->remote, timeout_ms, event);
   if (TakePending(watch, event)) return 1;
   uint64_t now = MonotonicNs();
   if (timeout_ms == 0) {
@@ -110,4 +123,13 @@ extern "C" int vdio_watch_next(vdio_watch *watch, int timeout_ms, struct vdio_ev
   }
 }
 
-extern "C" void vdio_watch_free(vdio_watch *watch) { free(watch); }
+extern "C" void vdio_watch_free(vdio_watch *watch) {
+  if (watch == nullptr) return;
+  if (watch->remote != nullptr) FreeServiceWatch(watch->remote);
+  free(watch);
+}
+
+extern "C" int vdio_watch_fd(const vdio_watch *watch) {
+  if (watch == nullptr) return -EINVAL;
+  return watch->remote != nullptr ? ServiceWatchFd(watch->remote) : -EOPNOTSUPP;
+}

@@ -22,8 +22,10 @@
  * Threads: one board may be used from several threads at once. Reads and
  * writes take no lock: each line has its own register byte, and each access
  * is a single byte-wide load or store, so threads writing different lines
- * never disturb each other. vdio_close must not race with other calls on the
- * same board. A watcher belongs to one thread at a time.
+ * never disturb each other. A board held through the board service (see
+ * vdio_open) takes a lock around each call's round trip instead. vdio_close
+ * must not race with other calls on the same board. A watcher belongs to one
+ * thread at a time.
  *
  * Plain C99 and C++ alike; the library needs nothing but libc.
  */
@@ -95,16 +97,27 @@ VDIO_API int vdio_get_line_info(int line, struct vdio_line_info *info);
 
 typedef struct vdio_board vdio_board;
 
-/* Opens device ("/dev/mem" when NULL) read-write with synchronous writes and
- * maps the page of the GPIO window (0xFDAE0000) and of the LED window
- * (0xFDAF0000), shared, readable and writable, until vdio_close. *board is
- * set only on success.
+/* Opens device read-write with synchronous writes and maps the page of the
+ * GPIO window (0xFDAE0000) and of the LED window (0xFDAF0000), shared,
+ * readable and writable, until vdio_close. *board is set only on success.
  *
- * Two kinds of device are accepted: the physical memory device (the
+ * Two kinds of device are mapped: the physical memory device (the
  * character device 1:1, whatever its name) and a board file, a regular file
  * of exactly 0x100000000 bytes whose file offset is the physical address (as
- * the simulated board's). Anything else is refused before it is opened or
- * mapped. The size is checked when the board is opened: a board file cut
+ * the simulated board's). A Unix socket is taken for the board service's
+ * (dio-boardd), which holds the board for every program: the board is then
+ * held through a connection to it, and every call below gives the same
+ * results and errors through it, with two more: -ECONNRESET from the call
+ * that finds the service gone (it closed the connection, or did not answer
+ * within 5 s) and -ENOTCONN from every call after it. Anything else is
+ * refused before it is opened or mapped.
+ *
+ * A NULL device is $VARNIK_DIO_DEVICE when set and not empty (ignored in a
+ * set-user-ID or set-group-ID program); else the service's socket
+ * VDIO_SERVICE_SOCKET ("/run/varnik-dio/board.sock", the same path whatever
+ * the library's install prefix) when there is a socket there, with no
+ * fallback when the service cannot be reached, so that no program bypasses
+ * the board's owner while it restarts; else "/dev/mem". The size is checked when the board is opened: a board file cut
  * short afterwards (truncate) makes the next access end the program with
  * SIGBUS, as for any mapped file.
  *
@@ -117,11 +130,17 @@ typedef struct vdio_board vdio_board;
  * -ENOSPC (or -EDQUOT) for a board file whose register pages are holes
  * that its file system has no room to fill (opening it gives them their
  * storage where there is room, so that no access can end in SIGBUS);
- * -ENOMEM; any other errno of open or mmap. Nothing is left open or mapped
- * on failure. */
+ * -ENOMEM; any other errno of open or mmap. For the service's socket:
+ * -ENAMETOOLONG for a path longer than a socket address holds (107 bytes);
+ * -EACCES for a user outside the socket's group; -ECONNREFUSED for a socket
+ * no service listens on (a stale one); -EUSERS when the service serves as
+ * many programs as it may; -EPROTO for a service of another protocol
+ * version, or one whose answer is not a board service's; any other errno of
+ * connect. Nothing is left open or mapped on failure. */
 VDIO_API int vdio_open(const char *device, vdio_board **board);
 
-/* Unmaps, closes and frees the board. NULL is ignored. */
+/* Unmaps, closes (the service's connection too) and frees the board. NULL is
+ * ignored. */
 VDIO_API void vdio_close(vdio_board *board);
 
 /* ---- Reading and writing ------------------------------------------------ */
@@ -166,7 +185,17 @@ VDIO_API int vdio_write_leds(vdio_board *board, uint8_t mask, uint8_t values);
  * polls only while the caller waits in vdio_watch_next; a change that comes
  * and goes while the caller is elsewhere is not seen, and a level seen before
  * the caller was away for longer than the debounce time (and two intervals)
- * must hold its debounce time again from the next poll. */
+ * must hold its debounce time again from the next poll.
+ *
+ * A watcher on a board held through the board service differs: the service
+ * polls and debounces for it all the time, on a connection of the
+ * watcher's own, and keeps the changes found while the caller is elsewhere
+ * until vdio_watch_next takes them (vdio_watch_fd tells an event loop when
+ * one waits). The service keeps a bounded number of them: a watcher whose
+ * caller falls that far behind is dropped by the service, and
+ * vdio_watch_next returns the changes kept and then -ENOBUFS from then on
+ * (free it and start a new one). A lost service: -ECONNRESET, then
+ * -ENOTCONN. */
 typedef struct vdio_watch vdio_watch;
 
 enum vdio_edge {
@@ -198,7 +227,9 @@ struct vdio_event {
  *
  * Errors: -EINVAL for a NULL argument, an empty line set or bits above line
  * 18, interval_us outside VDIO_WATCH_MIN_INTERVAL_US..VDIO_WATCH_MAX_INTERVAL_US
- * or debounce_us above VDIO_WATCH_MAX_DEBOUNCE_US; -ENOMEM. */
+ * or debounce_us above VDIO_WATCH_MAX_DEBOUNCE_US; -ENOMEM; through the
+ * board service, any error of vdio_open's on the service's socket, since the
+ * watcher connects to it anew. */
 VDIO_API int vdio_watch_new(const vdio_board *board, uint32_t lines, uint32_t interval_us,
                             uint32_t debounce_us, vdio_watch **watch);
 

@@ -80,6 +80,9 @@ void RunProgram(const RunRequest &request) {
   SetOrClear("VARNIK_SIM_TRACE", trace);
   SetOrClear("VARNIK_SIM_FAIL", request.fail);
   setenv("LD_PRELOAD", PreloadList(preload).c_str(), 1);
+  // The board library's default device, for a program that names none:
+  // "/dev/mem", which the simulated board catches, not the board service.
+  setenv("VARNIK_DIO_DEVICE", "/dev/mem", 1);
 
   std::vector<char *> argv;
   for (const std::string &word : request.command) argv.push_back(const_cast<char *>(word.c_str()));

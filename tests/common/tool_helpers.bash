@@ -14,6 +14,11 @@
 : "${VARNIK_SIM_LIBRARY:?VARNIK_SIM_LIBRARY must name the simulated board library}"
 VARNIK_TEST_LAUNCHER=${VARNIK_TEST_LAUNCHER:-}
 
+# The board library's default device is the preload's "/dev/mem", never a
+# board service that runs on the machine; a test that means a service names
+# its socket.
+export VARNIK_DIO_DEVICE=/dev/mem
+
 readonly GPIO_PAGE=$((0xFDAE0000))
 readonly LED_PAGE=$((0xFDAF0000))
 readonly BOARD_SIZE=4294967296

@@ -6,9 +6,15 @@ or at the path in $VARNIK_DIO_BOARD_LIBRARY::
 
     import varnik_dio
 
-    with varnik_dio.Board() as board:     # "/dev/mem"; a board file works too
+    with varnik_dio.Board() as board:     # the board library's default device
         board.set("DO3", 1)
         print(board.read())
+
+Board() opens what the board library opens by default: $VARNIK_DIO_DEVICE,
+else the board service's socket /run/varnik-dio/board.sock when dio-boardd
+serves there, else "/dev/mem"; Board(path) opens a socket, the memory
+device or a board file. Under asyncio, ``await board.wait_async(...)`` and
+``async for event in board.watch_async(...)`` wait without blocking the loop.
 """
 
 from ._board import Board, State
@@ -20,4 +26,13 @@ from ._watch import Watch
 #: The product's version, that of the board library in use.
 __version__: str = _LIBRARY.vdio_version().decode("ascii")
 
-__all__ = ["Board", "Event", "LineInfo", "State", "Watch", "lines", "__version__"]
+__all__ = ["AsyncWatch", "Board", "Event", "LineInfo", "State", "Watch", "lines", "__version__"]
+
+
+def __getattr__(name: str) -> object:
+    # AsyncWatch on first use: its module imports asyncio, which most
+    # programs never need.
+    if name == "AsyncWatch":
+        from ._async import AsyncWatch
+        return AsyncWatch
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")

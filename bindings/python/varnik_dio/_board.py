@@ -7,6 +7,7 @@ import os
 from _thread import get_ident
 from collections import namedtuple
 
+from ._device import KIND_NAMES, default_device_name, device_path
 from ._errors import call_error, open_error
 from ._handle import SharedHandle
 from ._library import LIBRARY, StateStruct
@@ -20,7 +21,8 @@ TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Iterable, NamedTuple, Optional, Union
 
-    Device = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+    from ._async import AsyncWatch
+    from ._device import Device
 
     class _StateFields(NamedTuple):
         inputs: int
@@ -28,8 +30,6 @@ if TYPE_CHECKING:
         leds: int
 else:
     _StateFields = namedtuple("State", ["inputs", "outputs", "leds"])
-
-DEFAULT_DEVICE = "/dev/mem"
 
 # A pulse may last from a microsecond to an hour.
 _MAX_PULSE_US = 3_600_000_000
@@ -40,6 +40,11 @@ _vdio_get = LIBRARY.vdio_get
 _vdio_set = LIBRARY.vdio_set
 
 
+def _device_kind(board: ctypes.c_void_p, _unused: None) -> int:
+    kind: int = LIBRARY.vdio_device_kind(board)
+    return kind
+
+
 class State(_StateFields):
     """Every line at once: bit n of inputs is DIn, of outputs DOn, bit i of
     leds LED(i+1)."""
@@ -47,32 +52,30 @@ class State(_StateFields):
     __slots__ = ()
 
 
-def _device_path(device: Device) -> bytes:
-    path = os.fsencode(device)
-    if not path or b"\0" in path:
-        raise ValueError(f"device {device!r}: give the memory device (/dev/mem) or a board file")
-    return path
-
-
 class Board:
     """The board's digital I/O, held open until close().
 
-    device is the physical memory device ("/dev/mem", which needs root or
-    CAP_SYS_RAWIO) or a simulated board's board file. Levels are logical:
+    device is the board service's socket (dio-boardd's, any path), the
+    physical memory device ("/dev/mem", which needs root or CAP_SYS_RAWIO)
+    or a simulated board's board file. None, the default, leaves the choice
+    to the board library: the device named by $VARNIK_DIO_DEVICE, else the
+    service's socket /run/varnik-dio/board.sock when a service is there,
+    else "/dev/mem". Levels are logical:
     1 is an active input, a driven output, a lit LED. One board may be used
     from several threads at once; close() waits for calls under way, also
     when a signal handler closes the board.
 
-    The attribute device is the device as a str.
+    The attribute device is the device as a str: for None, the one the
+    library's default names; device_kind says what it is.
 
     Raises the OSError subclass of the failure (FileNotFoundError,
     PermissionError, ...) naming the device when it cannot be opened, and
     ValueError for an empty device.
     """
 
-    def __init__(self, device: Device = DEFAULT_DEVICE) -> None:
-        path = _device_path(device)
-        self.device: str = os.fsdecode(path)
+    def __init__(self, device: Optional[Device] = None) -> None:
+        path = device_path(device)
+        self.device: str = default_device_name() if path is None else os.fsdecode(path)
         # The handle first: an interrupt right after vdio_open leaves the
         # board in it, for __del__ to close.
         self._handle = SharedHandle(self.device)
@@ -93,6 +96,15 @@ class Board:
     def closed(self) -> bool:
         """True once the board is closed."""
         return self._handle.closed
+
+    @property
+    def device_kind(self) -> str:
+        """What the board was opened on: "service" (the board service's
+        socket), "memory" (the physical memory device) or "board file"."""
+        kind: int = self._handle.call(_device_kind, None)
+        if kind < 0:
+            raise call_error(kind, "asking the device's kind", self.device)
+        return KIND_NAMES[kind]
 
     def __enter__(self) -> Board:
         return self
@@ -259,6 +271,27 @@ class Board:
         no end), when the watch is closed, and with KeyboardInterrupt at
         Ctrl-C."""
         return Watch(self, line_set(names), interval, debounce, timeout)
+
+    # ---- waiting for changes under asyncio --------------------------------
+
+    async def wait_async(self, name: str, level: int, timeout: Optional[float] = None,
+                         *, interval: float = 0.01) -> bool:
+        """wait() for asyncio: the same arguments and results, but the event
+        loop runs meanwhile. Through the board service it wakes when the
+        service reports a change; on a device opened directly it polls every
+        interval seconds on the loop's timer. Cancelling it ends the wait."""
+        from ._async import wait  # asyncio only for those who use it
+        return await wait(self, name, level, timeout, interval)
+
+    def watch_async(self, names: Optional[Union[str, Iterable[str]]] = None,
+                    interval: float = 0.01, debounce: float = 0,
+                    timeout: Optional[float] = None) -> AsyncWatch:
+        """watch() for asyncio (``async for event in board.watch_async(): ...``):
+        the same arguments and events, waiting as wait_async() does. The
+        starting point is the levels at this call. Cancelling the task that
+        iterates it (task.cancel(), Ctrl-C under asyncio.run) closes it."""
+        from ._async import AsyncWatch  # asyncio only for those who use it
+        return AsyncWatch(self.watch(names, interval, debounce, timeout))
 
     # ---- calls on the open board ----------------------------------------
 

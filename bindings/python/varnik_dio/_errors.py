@@ -1,8 +1,17 @@
 """Turning the board library's negative errno results into exceptions."""
 
+from __future__ import annotations
+
 import errno
 import os
 import stat
+
+from ._device import is_socket
+
+# typing costs milliseconds at import: only type checkers read it.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Dict, Optional
 
 # What to do about the errors a user can fix, for the message: the physical
 # memory device and a board file each have their own.
@@ -23,6 +32,23 @@ _BOARD_FILE_HINTS = {
     "for: free some space there, or make a board elsewhere (dio-sim --board FILE new)",
 }
 _BOARD_FILE_HINTS[errno.EDQUOT] = _BOARD_FILE_HINTS[errno.ENOSPC]
+_SERVICE_HINTS = {
+    errno.ECONNREFUSED: "nothing serves this socket: start the board service, dio-boardd",
+    errno.EACCES: "the board service's socket is for the group dio-boardd was given "
+    "(--group): join that group, or ask whoever runs the service",
+    errno.EPROTO: "the board service speaks another version of its protocol: use the board "
+    "library and dio-boardd of one release",
+    errno.EUSERS: "the board service serves as many programs as it may: end another one first",
+}
+# What to do when a call on an open board fails for a reason the user can act on.
+_LOST_SERVICE = "the board service was lost: open the board again once it runs"
+_CALL_HINTS = {
+    errno.ENOBUFS: "the events were not read in time and the board service dropped the watch: "
+    "read them sooner, or watch again",
+    errno.ECONNRESET: _LOST_SERVICE,
+    errno.EPIPE: _LOST_SERVICE,
+    errno.ENOTCONN: _LOST_SERVICE,
+}
 
 
 def _is_memory_device(device: str) -> bool:
@@ -37,17 +63,25 @@ def _is_memory_device(device: str) -> bool:
             and os.minor(status.st_rdev) == 1)
 
 
+def _open_hints(device: str) -> Dict[int, str]:
+    if _is_memory_device(device):
+        return _MEMORY_DEVICE_HINTS
+    return _SERVICE_HINTS if is_socket(device) else _BOARD_FILE_HINTS
+
+
+def _reason(number: int, hint: Optional[str]) -> str:
+    return os.strerror(number) + (f"; {hint}" if hint else "")
+
+
 def open_error(code: int, device: str) -> OSError:
     """The OSError subclass for errno -code (FileNotFoundError, PermissionError, ...),
     naming the device and what to do about it."""
     number = -code
-    hints = _MEMORY_DEVICE_HINTS if _is_memory_device(device) else _BOARD_FILE_HINTS
-    hint = hints.get(number)
-    reason = os.strerror(number) + (f"; {hint}" if hint else "")
+    reason = _reason(number, _open_hints(device).get(number))
     return OSError(number, f"cannot open the board: {reason}", device)
 
 
 def call_error(code: int, what: str, device: str) -> OSError:
     """The OSError subclass for a failed call on an open board."""
     number = -code
-    return OSError(number, f"{what} failed: {os.strerror(number)}", device)
+    return OSError(number, f"{what} failed: {_reason(number, _CALL_HINTS.get(number))}", device)

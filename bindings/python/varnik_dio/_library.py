@@ -18,6 +18,11 @@ MAX_DEBOUNCE_US = 60_000_000
 RISING = 1
 FALLING = 2
 
+# enum vdio_device_kind.
+DEVICE_MEMORY = 1
+DEVICE_BOARD_FILE = 2
+DEVICE_SERVICE = 3
+
 
 class LineInfoStruct(ctypes.Structure):
     """struct vdio_line_info."""
@@ -72,6 +77,8 @@ _PROTOTYPES = {
     "vdio_watch_new": (_c_int, [_handle, _c_uint32, _c_uint32, _c_uint32, ctypes.POINTER(_handle)]),
     "vdio_watch_next": (_c_int, [_handle, _c_int, ctypes.POINTER(EventStruct)]),
     "vdio_watch_free": (None, [_handle]),
+    "vdio_watch_fd": (_c_int, [_handle]),
+    "vdio_device_kind": (_c_int, [_handle]),
     "vdio_version": (ctypes.c_char_p, []),
 }
 

@@ -19,7 +19,7 @@ from ._shared import Closed, SharedPointer
 # typing costs milliseconds at import: only type checkers read it.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from typing import Any, Iterator, Optional, Tuple
+    from typing import Any, Callable, Iterator, Optional, Tuple
 
     from ._board import Board
 
@@ -53,6 +53,9 @@ class WatcherPointer(SharedPointer):
     def __init__(self, board: SharedHandle) -> None:
         super().__init__("the watch")
         self._board = board
+        #: Called just before the C watcher is freed, from whichever thread
+        #: frees it: an event loop's waiter lets go of its descriptor then.
+        self.on_release: Optional[Callable[[], None]] = None
 
     def free_unused(self) -> None:
         # As a call on the board, which stays mapped meanwhile; a board
@@ -63,6 +66,9 @@ class WatcherPointer(SharedPointer):
             pass
 
     def release(self, pointer: int) -> None:
+        on_release, self.on_release = self.on_release, None
+        if on_release is not None:
+            on_release()
         LIBRARY.vdio_watch_free(pointer)
         self._board.forget(self)
 
@@ -95,6 +101,7 @@ class Watch:
         self._watcher = WatcherPointer(self._board)
         self._board.call(self._start, (lines, interval_us, debounce_us))
         self._deadline = None if seconds is None else time.monotonic() + seconds
+        self._interval = interval_us / 1e6
 
     def _start(self, board: ctypes.c_void_p, options: Tuple[int, int, int]) -> None:
         # The board knows of the watcher before the library makes it, so
@@ -113,20 +120,20 @@ class Watch:
         event = ctypes.byref(raw)
         while True:
             with self._turn:
-                result = self._wait_one_slice(event)
+                result = self.poll(event, self._slice_ms())
             if result == 1:
-                return _event(raw)
+                return event_from(raw)
             if result is None:
                 raise StopIteration
             if result < 0 and result != -errno.EINTR:
                 raise call_error(result, "waiting for a change", self._owner.device)
 
-    def _wait_one_slice(self, event: Any) -> Optional[int]:
-        """vdio_watch_next for at most one slice, as a call on the board and on
-        the watcher: its result, or None once the watch has ended (closed,
+    def poll(self, event: Any, wait_ms: int) -> Optional[int]:
+        """vdio_watch_next waiting at most wait_ms, as a call on the board and
+        on the watcher: its result, or None once the watch has ended (closed,
         its board closed, its timeout passed)."""
         try:
-            result: Optional[int] = self._board.call2(self._next_event, self._slice_ms(), event)
+            result: Optional[int] = self._board.call2(self._next_event, wait_ms, event)
         except Closed:
             result = None
         if result != 1 and self._deadline is not None and time.monotonic() >= self._deadline:
@@ -138,6 +145,37 @@ class Watch:
     def _next_event(self, _board: ctypes.c_void_p, slice_ms: int, event: Any) -> int:
         result: int = self._watcher.call2(LIBRARY.vdio_watch_next, slice_ms, event)
         return result
+
+    def descriptor(self) -> int:
+        """vdio_watch_fd: the descriptor that becomes readable when an event
+        waits (a watch through the board service), or -EOPNOTSUPP (a device
+        opened directly, polled by vdio_watch_next alone)."""
+        result: int = self._board.call(self._descriptor, None)
+        return result
+
+    def _descriptor(self, _board: ctypes.c_void_p, _unused: None) -> int:
+        result: int = self._watcher.call(_watch_fd, None)
+        return result
+
+    def on_release(self, hook: Optional[Callable[[], None]]) -> None:
+        """Has hook called just before the C watcher is freed, from the thread
+        that frees it; None removes it."""
+        self._watcher.on_release = hook
+
+    @property
+    def deadline(self) -> Optional[float]:
+        """When the watch ends on time.monotonic()'s clock; None: no end."""
+        return self._deadline
+
+    @property
+    def interval(self) -> float:
+        """Seconds between two polls of the lines."""
+        return self._interval
+
+    @property
+    def device(self) -> str:
+        """The device of the watch's board, for messages."""
+        return self._owner.device
 
     def _slice_ms(self) -> int:
         if self._deadline is None:
@@ -169,6 +207,11 @@ class Watch:
             self.close()
 
 
-def _event(raw: EventStruct) -> Event:
+def _watch_fd(watcher: ctypes.c_void_p, _unused: None) -> int:
+    result: int = LIBRARY.vdio_watch_fd(watcher)
+    return result
+
+
+def event_from(raw: EventStruct) -> Event:
     return Event(line=line_name(raw.line), value=raw.value, edge=_EDGES[raw.edge],
                  timestamp=raw.timestamp_ns / 1e9, timestamp_ns=raw.timestamp_ns)

@@ -6,8 +6,14 @@ test runs unless its calls are the ones the process resolves."""
 
 import ctypes
 import gc
+import grp
 import os
+import select
+import shutil
+import signal
 import subprocess
+import tempfile
+import time
 from pathlib import Path
 from typing import Iterator, List
 
@@ -16,6 +22,7 @@ import pytest
 import varnik_dio
 
 DIO_SIM = os.environ["DIO_SIM"]
+DIO_BOARDD = os.environ["DIO_BOARDD"]
 
 _SIM = ctypes.CDLL(None)  # the preloaded board's steering API, in this process
 
@@ -97,3 +104,60 @@ def nothing_left_open() -> Iterator[None]:
 def event_summary(events: List[varnik_dio.Event]) -> List[str]:
     """Events as "DI3 rising 1" words, for comparing in one assertion."""
     return [f"{event.line} {event.edge} {event.value}" for event in events]
+
+
+def flip_later(board_file: Path, *steps: object) -> subprocess.Popen:
+    """Starts a shell that runs dio-sim inputs for each step ("DI3=1", or a
+    pause in seconds); the caller goes on at once."""
+    commands = [f"sleep {step}" if isinstance(step, float) else
+                f"'{DIO_SIM}' --board '{board_file}' inputs {step}" for step in steps]
+    return subprocess.Popen(["sh", "-ec", "; ".join(commands)])
+
+
+def finished(process: subprocess.Popen) -> None:
+    assert process.wait(timeout=30) == 0
+
+
+class BoardService:
+    """dio-boardd serving a board file on a socket of its own."""
+
+    def __init__(self, board_file: Path, socket: Path) -> None:
+        self.board_file = board_file
+        self.socket = socket
+        group = grp.getgrgid(os.getgid()).gr_name  # a group this user is in
+        self.process = subprocess.Popen(
+            [DIO_BOARDD, "--device", str(board_file), "--socket", str(socket), "--group", group],
+            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        self.log = ""
+        self.read_log_until("serving", timeout=10)
+
+    def read_log_until(self, word: str, timeout: float) -> None:
+        """Reads its standard error into log until word is there; fails the
+        test at the timeout or when the service ends first."""
+        deadline = time.monotonic() + timeout
+        while word not in self.log:
+            ready, _, _ = select.select([self.process.stderr], [], [],
+                                        max(0.0, deadline - time.monotonic()))
+            chunk = os.read(self.process.stderr.fileno(), 4096) if ready else b""
+            if not chunk:
+                self.process.kill()
+                raise AssertionError(f"dio-boardd did not say {word!r}: {self.log}")
+            self.log += chunk.decode(errors="replace")
+
+    def stop(self) -> None:
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+        self.process.communicate(timeout=10)
+
+
+@pytest.fixture
+def board_service(board_file: Path) -> Iterator[BoardService]:
+    """dio-boardd serving board_file, stopped after the test. The socket is
+    in a short folder of its own: a socket's path has at most 107 bytes."""
+    folder = Path(tempfile.mkdtemp(prefix="vdio-"))
+    service = BoardService(board_file, folder / "board.sock")
+    try:
+        yield service
+    finally:
+        service.stop()
+        shutil.rmtree(folder)

@@ -6,7 +6,9 @@ import os
 import pytest
 
 import varnik_dio
-from conftest import Sim
+from conftest import Sim, new_board_file
+
+SERVICE_SOCKET = "/run/varnik-dio/board.sock"
 
 
 def test_a_missing_device_is_file_not_found_naming_it(tmp_path):
@@ -73,13 +75,25 @@ def test_an_empty_device_or_one_with_a_nul_is_a_value_error(device):
         varnik_dio.Board(device)
 
 
-def test_the_default_device_is_the_memory_device(sim: Sim, board_file):
-    # The preload sends this process's /dev/mem to board_file.
+def test_the_default_device_is_the_board_library_s_default(sim: Sim, board_file, tmp_path,
+                                                          monkeypatch):
+    if os.path.exists(SERVICE_SOCKET):
+        pytest.skip(f"a board service serves {SERVICE_SOCKET} on this machine")
+    # The preload sends this process's /dev/mem to board_file, and the
+    # library sees the file it opened.
+    monkeypatch.delenv("VARNIK_DIO_DEVICE", raising=False)
     with varnik_dio.Board() as board:
         board.set("DO1", 1)
-        assert board.device == "/dev/mem"
+        assert (board.device, board.device_kind) == ("/dev/mem", "board file")
+    named = new_board_file(tmp_path / "named.img")
+    monkeypatch.setenv("VARNIK_DIO_DEVICE", str(named))
+    with varnik_dio.Board() as board:
+        board.set("DO2", 1)
+        assert (board.device, board.device_kind) == (str(named), "board file")
     with varnik_dio.Board(board_file) as board:
-        assert board.get("DO1") == 1
+        assert (board.get("DO1"), board.get("DO2")) == (1, 0)
+    with varnik_dio.Board(named) as board:
+        assert (board.get("DO1"), board.get("DO2")) == (0, 1)
 
 
 def test_a_closed_board_refuses_every_call_and_closes_once(board_file):
@@ -89,7 +103,8 @@ def test_a_closed_board_refuses_every_call_and_closes_once(board_file):
     assert board.closed and "closed" in repr(board)
     board.close()
     for call in (lambda: board.get("DI0"), lambda: board.set("DO0", 1), lambda: board.inputs,
-                 lambda: board.read(), lambda: board.watch(), lambda: board.wait("DI0", 1, 0)):
+                 lambda: board.read(), lambda: board.watch(), lambda: board.wait("DI0", 1, 0),
+                 lambda: board.device_kind, lambda: board.watch_async()):
         with pytest.raises(ValueError, match="closed"):
             call()
     with pytest.raises(ValueError, match="closed"):

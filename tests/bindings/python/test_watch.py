@@ -9,19 +9,7 @@ import time
 import pytest
 
 import board_registers as registers
-from conftest import DIO_SIM, event_summary
-
-
-def flip_later(board_file, *steps):
-    """Starts a shell that runs dio-sim inputs for each step ("DI3=1", or a
-    pause in seconds); the caller goes on at once."""
-    commands = [f"sleep {step}" if isinstance(step, float) else
-                f"'{DIO_SIM}' --board '{board_file}' inputs {step}" for step in steps]
-    return subprocess.Popen(["sh", "-ec", "; ".join(commands)])
-
-
-def finished(process):
-    assert process.wait(timeout=30) == 0
+from conftest import event_summary, finished, flip_later
 
 
 # ---- wait ---------------------------------------------------------------

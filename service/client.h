@@ -1,0 +1,71 @@
+// One client's connection: its non-blocking SOCK_SEQPACKET socket, who it
+// is (SO_PEERCRED and the name of its hello), what it is (before its
+// hello, a board connection or a watch) and the messages the socket has
+// not taken yet.
+#ifndef DIO_BOARDD_CLIENT_H
+#define DIO_BOARDD_CLIENT_H
+
+#include <sys/types.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+
+#include "line_debounce.h"
+#include "service_wire.h"
+
+namespace dio_boardd {
+
+class Client {
+ public:
+  // Events a watcher may leave unread in the service, on top of what its
+  // socket holds, before it is dropped.
+  static constexpr size_t kMaxQueuedEvents = 1024;
+  // The largest message read: bigger than any this version knows, so that
+  // a hello of another version is still read whole enough to answer.
+  static constexpr size_t kReceiveSize = 256;
+
+  enum class Phase { kHello, kBoard, kWatch, kDropped };
+
+  // Takes fd; reads the peer's credentials.
+  explicit Client(int fd);
+  ~Client();
+  Client(const Client &) = delete;
+  Client &operator=(const Client &) = delete;
+
+  int fd() const { return fd_; }
+  Phase phase() const { return phase_; }
+  void set_phase(Phase phase) { phase_ = phase; }
+  void set_name(const std::string &name) { name_ = name; }
+  // "pid 1234 uid 1000 (dioctl)", for the log.
+  std::string Who() const;
+
+  enum class ReadResult { kMessage, kNothing, kClosed, kFailed };
+  // One message of the socket into buffer (kReceiveSize bytes); *size is its
+  // whole size, even when it was longer than the buffer.
+  ReadResult Receive(uint8_t *buffer, size_t *size);
+
+  void Queue(const varnik::wire::Message &message);
+  // Sends what the socket takes; false when the socket failed.
+  bool Flush();
+  size_t unsent() const { return outgoing_.size(); }
+  int last_error() const { return last_error_; }
+
+  // A watch's state: the lines' debounce, fed with the service's samples.
+  varnik::board::LineDebounce watch{};
+
+ private:
+  int fd_;
+  pid_t pid_ = 0;
+  uid_t uid_ = 0;
+  std::string name_ = "no hello yet";
+  Phase phase_ = Phase::kHello;
+  std::deque<std::array<uint8_t, varnik::wire::kMessageSize>> outgoing_;
+  int last_error_ = 0;
+};
+
+}  // namespace dio_boardd
+
+#endif

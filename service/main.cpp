@@ -1,0 +1,122 @@
+// dio-boardd: the board's one owner. Reads the options, opens the board,
+// binds its socket, tells systemd it is ready and serves every program of
+// the board on that socket until a stop signal. Its log goes through a
+// queue that a stalled reader of standard error cannot block.
+#include <sys/stat.h>
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <exception>
+
+#include "clock.h"
+#include "command_line.h"
+#include "device_errors.h"
+#include "log_queue.h"
+#include "server.h"
+#include "service_options.h"
+#include "socket_access.h"
+#include "socket_file.h"
+#include "start_error.h"
+#include "stop_signals.h"
+#include "systemd_notify.h"
+#include "tool_messages.h"
+#include "varnik_dio_board.h"
+
+namespace {
+
+using namespace dio_boardd;
+using namespace varnik::tools;
+
+// About a megabyte of lines waits for a reader that stopped reading.
+constexpr size_t kLogQueueLines = 8192;
+// How long a stop waits for that reader before the service exits anyway.
+constexpr std::chrono::milliseconds kLogDrainWait{1000};
+
+// The board, opened on the device named and nothing else: the service
+// never goes through a socket, its own or another service's.
+class OpenBoard {
+ public:
+  explicit OpenBoard(const std::string &device) {
+    struct stat status {};
+    if (stat(device.c_str(), &status) == 0 && S_ISSOCK(status.st_mode))
+      throw StartError("--device " + device + " is a socket, a service's and not a board; name "
+                       "the memory device or a board file");
+    kind_ = S_ISREG(status.st_mode) ? VDIO_DEVICE_BOARD_FILE : VDIO_DEVICE_MEMORY;
+    const int status_code = vdio_open(device.c_str(), &board_);
+    if (status_code < 0) throw DeviceError(device, -status_code);
+  }
+  ~OpenBoard() { vdio_close(board_); }
+  OpenBoard(const OpenBoard &) = delete;
+  OpenBoard &operator=(const OpenBoard &) = delete;
+
+  vdio_board *get() const { return board_; }
+  uint32_t kind() const { return kind_; }
+
+ private:
+  vdio_board *board_ = nullptr;
+  uint32_t kind_ = VDIO_DEVICE_MEMORY;
+};
+
+int Serve(const ServiceOptions &options) {
+  const int stop_fd = InstallStopSignals(true);
+  if (stop_fd < 0) {
+    PrintError(std::string("cannot set up the stop signals: ") + std::strerror(errno));
+    return kExitDeviceError;
+  }
+  const OpenBoard board(options.device);
+  const SocketFile socket(options.socket_path);
+  RestrictSocketToGroup(options.socket_path, options.group, options.group_name);
+  SystemdNotify notify;
+  notify.Ready(MonotonicNs());
+  PrintLine("serving " + options.device + " on " + options.socket_path);
+  ServerSettings settings;
+  settings.interval_ns = static_cast<uint64_t>(options.interval.count()) * 1000;
+  settings.max_clients = options.max_clients;
+  settings.device_kind = board.kind();
+  const bool stopped_on_signal = Server(settings, board.get(), socket.fd(), stop_fd, notify).Run();
+  return stopped_on_signal ? ExitStatusAfterStop(kExitOk) : kExitDeviceError;
+}
+
+int Run(const OptionWords &words) {
+  try {
+    ServiceOptions options = Convert(words);
+    options.group = ResolveGroup(options.group_name);
+    if (options.check) return kExitOk;
+    return Serve(options);
+  } catch (const UsageError &e) {
+    return ReportUsageError(std::string(e.what()) + "; see " + ProgramName() + " --help");
+  } catch (const DeviceError &e) {
+    return ReportDeviceError(e);
+  } catch (const std::exception &e) {  // StartError among them
+    PrintError(e.what());
+    return kExitDeviceError;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  SetProgramName("dio-boardd");
+  CLI::App app("The board's one owner: serves its lines to every program on a Unix socket.",
+               "dio-boardd");
+  OptionWords words;
+  AddServiceOptions(app, words);
+  AddVersionFlag(app, vdio_version());
+  app.footer(
+      "Durations as 500us, 10ms, 1.5s.\n"
+      "Signals: SIGHUP, SIGINT and SIGTERM stop it; SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,\n"
+      "SIGVTALRM, SIGPROF, SIGIO, SIGPWR, SIGXCPU, SIGXFSZ and the real-time signals stop it\n"
+      "the same way, as a failure; SIGPIPE is ignored. The outputs are left as they are.\n"
+      "Exit status: 0 stopped by SIGHUP, SIGINT or SIGTERM (or --check passed), 1 device,\n"
+      "socket or group error, 2 usage error, 128+N stopped by another signal N.");
+  if (const auto ended = ParseCommandLine(app, argc, argv)) return *ended;
+  try {
+    QueuedMessages messages(kLogQueueLines, kLogDrainWait);
+    return Run(words);
+  } catch (const std::exception &e) {
+    PrintError(std::string("cannot start the log writer: ") + e.what());
+    return kExitDeviceError;
+  }
+}

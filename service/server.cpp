@@ -1,0 +1,294 @@
+#include "server.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "board_requests.h"
+#include "clock.h"
+#include "stop_signals.h"
+#include "tool_messages.h"
+
+namespace dio_boardd {
+
+namespace {
+
+using varnik::wire::Message;
+
+constexpr int kAcceptsPerRound = 64;
+// Connections still to say hello, beyond --max-clients: a client that
+// connects and says nothing cannot take every descriptor.
+constexpr unsigned kHelloSlack = 16;
+constexpr uint64_t kNsPerUs = 1000;
+
+void Log(const std::string &line) { varnik::tools::PrintLine(line); }
+
+Message Reply(uint16_t operation, int32_t status, uint32_t first = 0, uint32_t second = 0) {
+  Message reply;
+  reply.operation = operation;
+  reply.status = status;
+  reply.first = first;
+  reply.second = second;
+  return reply;
+}
+
+// The lines a write request may change, as a line set.
+uint32_t WrittenLines(const Message &request) {
+  switch (request.operation) {
+    case varnik::wire::kSet:
+      return request.first < VDIO_LINE_COUNT ? 1u << request.first : 0;
+    case varnik::wire::kWriteOutputs:
+      return (request.first & 0xFFu) << VDIO_DO0;
+    case varnik::wire::kWriteLeds:
+      return (request.first & 0x7u) << VDIO_LED1;
+    default:
+      return 0;
+  }
+}
+
+// The board API's limits for a watcher, so that a watch through the
+// service is refused exactly where one on the mapping is.
+bool ValidWatch(const Message &request) {
+  return request.first != 0 && (request.first & ~VDIO_ALL_LINES) == 0 &&
+         request.second >= VDIO_WATCH_MIN_INTERVAL_US &&
+         request.second <= VDIO_WATCH_MAX_INTERVAL_US &&
+         request.third <= VDIO_WATCH_MAX_DEBOUNCE_US;
+}
+
+}  // namespace
+
+Server::Server(const ServerSettings &settings, vdio_board *board, int listen_fd, int stop_fd,
+               SystemdNotify &notify)
+    : settings_(settings),
+      board_(board),
+      listen_fd_(listen_fd),
+      stop_fd_(stop_fd),
+      notify_(notify),
+      outside_(ReadLevels()),
+      next_sample_ns_(MonotonicNs() + settings.interval_ns) {}
+
+uint32_t Server::ReadLevels() const {
+  vdio_state state{};
+  vdio_read(board_, &state);
+  return varnik::wire::PackState(state.inputs, state.outputs, state.leds);
+}
+
+bool Server::Run() {
+  std::vector<pollfd> fds;
+  for (;;) {
+    fds.clear();
+    fds.push_back({stop_fd_, POLLIN, 0});
+    fds.push_back({listen_fd_, POLLIN, 0});
+    for (const auto &client : clients_) {
+      // A board connection whose reply waits is not read: a client that
+      // never reads its replies has them pile up in its own socket only.
+      const bool reads = client->unsent() == 0 || client->phase() != Client::Phase::kBoard;
+      fds.push_back({client->fd(),
+                     static_cast<short>((reads ? POLLIN : 0) | (client->unsent() ? POLLOUT : 0)),
+                     0});
+    }
+    if (poll(fds.data(), fds.size(), PollTimeoutMs(MonotonicNs())) < 0 && errno != EINTR) {
+      Stop(std::string("after a failure (poll failed: ") + std::strerror(errno) + ")");
+      return false;
+    }
+    if (fds[0].revents != 0) break;
+    const uint64_t now = MonotonicNs();
+    // Back to front, so that a disconnect leaves the indices before it
+    // alone; clients accepted this round are served from the next one.
+    for (size_t i = clients_.size(); i-- > 0;) {
+      const short events = fds[2 + i].revents;
+      if (events == 0) continue;
+      if (const auto reason = Serve(*clients_[i], events, now)) Disconnect(i, *reason);
+    }
+    if (fds[1].revents != 0) AcceptClients();
+    if (now >= next_sample_ns_) Sample(now);
+    notify_.Tick(now);
+  }
+  Stop("on " + varnik::tools::SignalName(varnik::tools::StopSignal()));
+  return true;
+}
+
+void Server::AcceptClients() {
+  for (int round = 0; round < kAcceptsPerRound; ++round) {
+    const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+        Log(std::string("cannot accept a connection: ") + std::strerror(errno));
+      return;
+    }
+    auto client = std::make_unique<Client>(fd);
+    if (clients_.size() >= settings_.max_clients + kHelloSlack) {
+      Log("client " + client->Who() + " refused: " + std::to_string(clients_.size()) +
+          " connections open (--max-clients " + std::to_string(settings_.max_clients) + ")");
+      continue;
+    }
+    clients_.push_back(std::move(client));
+  }
+}
+
+std::optional<std::string> Server::Serve(Client &client, short events, uint64_t now) {
+  if (events & (POLLIN | POLLHUP | POLLERR)) {
+    uint8_t message[Client::kReceiveSize];
+    size_t size = 0;
+    switch (client.Receive(message, &size)) {
+      case Client::ReadResult::kClosed:
+        return std::string("closed by the client");
+      case Client::ReadResult::kFailed:
+        return std::string("receive failed: ") + std::strerror(client.last_error());
+      case Client::ReadResult::kNothing:
+        break;
+      case Client::ReadResult::kMessage:
+        if (auto reason = Handle(client, message, size, now)) return reason;
+        break;
+    }
+  }
+  if (!client.Flush()) return std::string("send failed: ") + std::strerror(client.last_error());
+  if (client.phase() == Client::Phase::kDropped && client.unsent() == 0)
+    return std::string("dropped: it left ") + std::to_string(Client::kMaxQueuedEvents) +
+           " events unread";
+  return std::nullopt;
+}
+
+std::optional<std::string> Server::Handle(Client &client, const uint8_t *message, size_t size,
+                                          uint64_t now) {
+  if (client.phase() == Client::Phase::kHello) return Hello(client, message, size);
+  const uint16_t operation = size >= 2 ? varnik::wire::GetU16(message) : 0;
+  if (client.phase() != Client::Phase::kBoard) {
+    // A watch only reads: anything it sends breaks the protocol.
+    return "a message of " + std::to_string(size) + " bytes on a watch connection";
+  }
+  if (size != varnik::wire::kMessageSize) {
+    client.Queue(Reply(operation, -EPROTO));
+    return "a message of " + std::to_string(size) + " bytes, not " +
+           std::to_string(varnik::wire::kMessageSize);
+  }
+  const Message request = varnik::wire::Decode(message);
+  if (request.operation == varnik::wire::kWatch) return StartWatch(client, request, now);
+  if (!IsBoardRequest(request.operation)) {
+    client.Queue(Reply(request.operation, -EPROTO));
+    return "unknown operation " + std::to_string(request.operation);
+  }
+  AnswerBoardRequest(client, request);
+  return std::nullopt;
+}
+
+std::optional<std::string> Server::Hello(Client &client, const uint8_t *message, size_t size) {
+  // The operation and the version are where every version puts them.
+  constexpr size_t kVersionEnd = 12;
+  const uint16_t operation = size >= 2 ? varnik::wire::GetU16(message) : 0;
+  if (size < kVersionEnd || operation != varnik::wire::kHello) {
+    client.Queue(Reply(operation, -EPROTO, varnik::wire::kProtocolVersion));
+    return std::string("a request before the hello");
+  }
+  const uint32_t version = varnik::wire::GetU32(message + 8);
+  if (version != varnik::wire::kProtocolVersion) {
+    client.Queue(Reply(varnik::wire::kHello, -EPROTO, varnik::wire::kProtocolVersion));
+    return "protocol version " + std::to_string(version) + ", this service speaks " +
+           std::to_string(varnik::wire::kProtocolVersion);
+  }
+  if (size != varnik::wire::kHelloSize) {
+    client.Queue(Reply(varnik::wire::kHello, -EPROTO, varnik::wire::kProtocolVersion));
+    return "a hello of " + std::to_string(size) + " bytes, not " +
+           std::to_string(varnik::wire::kHelloSize);
+  }
+  char name[varnik::wire::kNameSize];
+  varnik::wire::DecodeHelloName(message, name);
+  client.set_name(name);
+  if (Served() >= settings_.max_clients) {
+    client.Queue(Reply(varnik::wire::kHello, -EUSERS, varnik::wire::kProtocolVersion));
+    return "refused: --max-clients " + std::to_string(settings_.max_clients) + " reached";
+  }
+  client.set_phase(Client::Phase::kBoard);
+  client.Queue(Reply(varnik::wire::kHello, 0, varnik::wire::kProtocolVersion, settings_.device_kind));
+  Log("client " + client.Who() + " connected (" + std::to_string(Served()) + " of " +
+      std::to_string(settings_.max_clients) + ")");
+  return std::nullopt;
+}
+
+void Server::AnswerBoardRequest(Client &client, const Message &request) {
+  client.Queue(Answer(board_, request));
+  const uint32_t written = WrittenLines(request);
+  if (IsWriteRequest(request.operation) && written != 0) outside_.Written(written, ReadLevels());
+}
+
+std::optional<std::string> Server::StartWatch(Client &client, const Message &request,
+                                              uint64_t now) {
+  if (!ValidWatch(request)) {
+    client.Queue(Reply(varnik::wire::kWatch, -EINVAL));
+    return std::nullopt;
+  }
+  // Sampled no more often than the service samples.
+  const uint64_t interval_ns =
+      std::max<uint64_t>(uint64_t{request.second} * kNsPerUs, settings_.interval_ns);
+  varnik::board::StartDebounce(&client.watch, request.first, interval_ns, request.third * kNsPerUs,
+                               ReadLevels(), now);
+  client.set_phase(Client::Phase::kWatch);
+  client.Queue(Reply(varnik::wire::kWatch, 0));
+  return std::nullopt;
+}
+
+void Server::Sample(uint64_t now) {
+  const uint32_t levels = ReadLevels();
+  for (const std::string &line : outside_.Observe(levels, now)) Log(line);
+  for (const auto &client : clients_)
+    if (client->phase() == Client::Phase::kWatch) FeedWatch(*client, levels, now);
+  next_sample_ns_ += settings_.interval_ns;
+  if (next_sample_ns_ <= now) next_sample_ns_ = now + settings_.interval_ns;  // late: no burst
+}
+
+void Server::FeedWatch(Client &client, uint32_t levels, uint64_t now) {
+  varnik::board::LineDebounce &watch = client.watch;
+  // Due at the service's sample nearest to its own interval.
+  if (now + settings_.interval_ns / 2 < watch.last_sample_ns + watch.interval_ns) return;
+  varnik::board::Observe(&watch, levels, now);
+  vdio_event event{};
+  while (varnik::board::TakeEvent(&watch, &event)) {
+    if (client.unsent() >= Client::kMaxQueuedEvents) {
+      client.Queue(Reply(varnik::wire::kOverflow, 0));
+      client.set_phase(Client::Phase::kDropped);
+      Log("watcher " + client.Who() + " stopped reading: dropped after " +
+          std::to_string(Client::kMaxQueuedEvents) + " unread events");
+      return;
+    }
+    Message message = Reply(varnik::wire::kEvent, 0, static_cast<uint32_t>(event.line),
+                            static_cast<uint32_t>(event.value));
+    message.third = event.timestamp_ns;
+    client.Queue(message);
+  }
+  client.Flush();  // at once, rather than after the next poll
+}
+
+unsigned Server::Served() const {
+  unsigned served = 0;
+  for (const auto &client : clients_)
+    if (client->phase() != Client::Phase::kHello) ++served;
+  return served;
+}
+
+void Server::Disconnect(size_t index, const std::string &reason) {
+  // A last reply (an error before closing) still goes out, as far as the
+  // socket takes it without waiting.
+  clients_[index]->Flush();
+  Log("client " + clients_[index]->Who() + " disconnected: " + reason);
+  clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+int Server::PollTimeoutMs(uint64_t now) const {
+  uint64_t wake = next_sample_ns_;
+  if (const auto ping = notify_.NextPingNs()) wake = std::min(wake, *ping);
+  if (wake <= now) return 0;
+  const uint64_t wait_ms = (wake - now + 999'999) / 1'000'000;
+  return static_cast<int>(std::min<uint64_t>(wait_ms, 60'000));
+}
+
+void Server::Stop(const std::string &cause) {
+  const std::string reason = "service stopping " + cause;
+  while (!clients_.empty()) Disconnect(clients_.size() - 1, reason);
+  Log("stopped " + cause + "; outputs left as they are");
+}
+
+}  // namespace dio_boardd

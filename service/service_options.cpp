@@ -1,0 +1,76 @@
+#include "service_options.h"
+
+#include <sys/un.h>
+
+#include "argument_parsing.h"
+#include "tool_messages.h"
+
+namespace dio_boardd {
+
+namespace {
+
+using varnik::tools::DurationRange;
+using varnik::tools::ParseDuration;
+using varnik::tools::UsageError;
+
+// The board's watcher limits, for the same kind of polling.
+constexpr DurationRange kIntervalRange{std::chrono::milliseconds(1), std::chrono::seconds(10)};
+// sun_path holds the path and its terminating NUL.
+constexpr size_t kMaxSocketPath = sizeof(sockaddr_un::sun_path) - 1;
+
+CLI::Validator NotEmpty(const std::string &what) {
+  return CLI::Validator(
+      [what](const std::string &text) {
+        return text.empty() ? "an empty value names no " + what : std::string();
+      },
+      "");
+}
+
+}  // namespace
+
+void AddServiceOptions(CLI::App &app, OptionWords &words) {
+  app.add_option("--device", words.device, "The memory device, or a simulated board's board file")
+      ->type_name("PATH")
+      ->check(NotEmpty("device"))
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+      ->capture_default_str();
+  app.add_option("--socket", words.socket_path, "The Unix socket the board is served on")
+      ->type_name("PATH")
+      ->check(NotEmpty("socket"))
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+      ->capture_default_str();
+  app.add_option("--group", words.group, "The group whose members may use the socket")
+      ->type_name("NAME")
+      ->check(NotEmpty("group"))
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+      ->capture_default_str();
+  app.add_option("--interval", words.interval,
+                 "How often every line is sampled for the watchers and for outside changes")
+      ->type_name("DURATION")
+      ->capture_default_str();
+  app.add_option("--max-clients", words.max_clients,
+                 "Connections served at once; a further hello is refused")
+      ->type_name("N")
+      ->check(CLI::Range(1u, 1000u))
+      ->capture_default_str();
+  app.add_flag("--check", words.check,
+               "Read the options, look up the group and exit, touching neither socket nor board");
+}
+
+ServiceOptions Convert(const OptionWords &words) {
+  ServiceOptions options;
+  options.device = words.device;
+  if (words.socket_path.size() > kMaxSocketPath)
+    throw UsageError("--socket: " + words.socket_path + " is " +
+                     std::to_string(words.socket_path.size()) + " bytes long, a Unix socket's "
+                     "path at most " + std::to_string(kMaxSocketPath) +
+                     "; choose a shorter path");
+  options.socket_path = words.socket_path;
+  options.group_name = words.group;
+  options.interval = ParseDuration("--interval", words.interval, kIntervalRange);
+  options.max_clients = words.max_clients;
+  options.check = words.check;
+  return options;
+}
+
+}  // namespace dio_boardd

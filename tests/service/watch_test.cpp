@@ -1,0 +1,130 @@
+// Watch connections: many watchers fed from the service's one sample, and
+// a watcher that stops reading dropped without delaying the others.
+#include <cerrno>
+#include <chrono>
+#include <ostream>
+#include <tuple>
+#include <thread>
+
+#include "service_fixture.h"
+#include "varnik_dio_board.h"
+
+namespace {
+
+namespace wire = varnik::wire;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kIntervalMs = 5;
+
+struct Edge {
+  uint32_t line;
+  uint32_t level;
+  bool operator==(const Edge &other) const { return line == other.line && level == other.level; }
+};
+
+std::ostream &operator<<(std::ostream &out, const Edge &edge) {
+  return out << "DI" << edge.line << "=" << edge.level;
+}
+
+// Every input that differs between two masks, in line order.
+std::vector<Edge> EdgesBetween(uint8_t before, uint8_t after) {
+  std::vector<Edge> edges;
+  for (uint32_t line = 0; line < 8; ++line)
+    if (((before ^ after) >> line) & 1u) edges.push_back({line, (after >> line) & 1u});
+  return edges;
+}
+
+void Settle() { std::this_thread::sleep_for(std::chrono::milliseconds(kIntervalMs * 4)); }
+
+class WatchTest : public ServiceTest {
+ protected:
+  std::unique_ptr<WireClient> Watcher(const std::string &name) const {
+    auto client = Connect(name);
+    EXPECT_EQ(client->Watch(VDIO_INPUT_LINES, 1000, 0), 0);
+    return client;
+  }
+};
+
+TEST_F(WatchTest, SixteenWatchersEachSeeEveryEdgeInOrder) {
+  Start({"--interval", std::to_string(kIntervalMs) + "ms"});
+  std::vector<std::unique_ptr<WireClient>> watchers;
+  for (int i = 0; i < 16; ++i) watchers.push_back(Watcher("watcher" + std::to_string(i)));
+  const std::vector<uint8_t> steps = {0x01, 0x03, 0x02, 0xFF, 0x00, 0x80};
+  std::vector<Edge> expected;
+  uint8_t levels = 0;
+  for (uint8_t step : steps) {
+    SetInputsOnBoard(step);
+    for (const Edge &edge : EdgesBetween(levels, step)) expected.push_back(edge);
+    levels = step;
+    Settle();
+  }
+  for (auto &watcher : watchers) {
+    std::vector<Edge> seen;
+    uint64_t last_time = 0;
+    while (seen.size() < expected.size()) {
+      const auto event = watcher->Receive(2);
+      if (!event) break;
+      ASSERT_EQ(event->operation, wire::kEvent);
+      EXPECT_GE(event->third, last_time) << "events in the order they happened";
+      last_time = event->third;
+      seen.push_back({event->first, event->second});
+    }
+    EXPECT_EQ(seen, expected);
+  }
+}
+
+TEST_F(WatchTest, AWatchIsRefusedWhereTheBoardApiRefusesOne) {
+  Start();
+  for (const auto &[lines, interval, debounce] :
+       std::vector<std::tuple<uint32_t, uint32_t, uint32_t>>{{0, 1000, 0},
+                                                             {1u << 19, 1000, 0},
+                                                             {1, 0, 0},
+                                                             {1, VDIO_WATCH_MAX_INTERVAL_US + 1, 0},
+                                                             {1, 1000, VDIO_WATCH_MAX_DEBOUNCE_US + 1}})
+    EXPECT_EQ(Connect()->Watch(lines, interval, debounce), -EINVAL)
+        << lines << " " << interval << " " << debounce;
+}
+
+// How long the watcher takes to see a flip of all inputs made now.
+double SecondsToSee(WireClient &watcher) {
+  const auto start = Clock::now();
+  const auto event = watcher.Receive(5);
+  if (!event || event->operation != wire::kEvent) return 1e9;
+  for (int more = 1; more < 8; ++more) watcher.Receive(1);  // the other lines of the flip
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+TEST_F(WatchTest, AWatcherThatStopsReadingIsDroppedAndTheOthersKeepTheirPace) {
+  Start({"--interval", "1ms"});
+  auto stalled = Watcher("stalled");
+  auto reader = Watcher("reader");
+  // Flip every input until the stalled watcher is dropped, reading the
+  // other one's events as they come.
+  uint8_t levels = 0;
+  size_t read_events = 0;
+  for (int flip = 0; flip < 2000 && service_->LogLines("(stalled) stopped reading").empty(); ++flip) {
+    levels = static_cast<uint8_t>(~levels);
+    SetInputsOnBoard(levels);
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    while (reader->Receive(0)) ++read_events;
+  }
+  ASSERT_EQ(service_->LogLines("(stalled) stopped reading").size(), 1u) << service_->Log();
+  levels = static_cast<uint8_t>(~levels);
+  while (reader->Receive(0.2)) ++read_events;
+  SetInputsOnBoard(levels);
+  EXPECT_LT(SecondsToSee(*reader), SlowSeconds(0.001 + 0.1)) << "the others keep their latency";
+  EXPECT_GE(read_events, 1024u) << "the reader read on";
+
+  size_t kept = 0;
+  std::optional<wire::Message> last;
+  while (const auto message = stalled->Receive(2)) {
+    last = message;
+    if (message->operation == wire::kEvent) ++kept;
+  }
+  ASSERT_TRUE(last);
+  EXPECT_EQ(last->operation, wire::kOverflow);
+  EXPECT_GE(kept, 1024u) << "the events the service kept come first";
+  EXPECT_TRUE(stalled->closed());
+}
+
+}  // namespace
