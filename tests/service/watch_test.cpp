@@ -85,6 +85,28 @@ TEST_F(WatchTest, AWatchIsRefusedWhereTheBoardApiRefusesOne) {
         << lines << " " << interval << " " << debounce;
 }
 
+TEST_F(WatchTest, EachWatchDebouncesAtItsOwnTimeAndInterval) {
+  Start({"--interval", std::to_string(kIntervalMs) + "ms"});
+  auto plain = Connect("plain");
+  ASSERT_EQ(plain->Watch(1u << VDIO_DI2, 1000, 0), 0);
+  auto debounced = Connect("debounced");
+  ASSERT_EQ(debounced->Watch(1u << VDIO_DI2, 1000, 300000), 0);
+  SetInputsOnBoard(0x04);  // a glitch of a few samples
+  Settle();
+  SetInputsOnBoard(0x00);
+  Settle();
+  SetInputsOnBoard(0x04);  // then held
+  for (uint32_t level : {1u, 0u, 1u}) {
+    const auto event = plain->Receive(2);
+    ASSERT_TRUE(event);
+    EXPECT_EQ(event->second, level);
+  }
+  const auto held = debounced->Receive(2);
+  ASSERT_TRUE(held);
+  EXPECT_EQ(held->second, 1u);
+  EXPECT_FALSE(debounced->Receive(0.5)) << "the glitch is not reported";
+}
+
 // How long the watcher takes to see a flip of all inputs made now.
 double SecondsToSee(WireClient &watcher) {
   const auto start = Clock::now();
