@@ -185,13 +185,13 @@ TEST_F(LifecycleTest, AnOutputChangedOutsideTheServiceIsNamedOncePerMinute) {
   EXPECT_EQ(service_->LogLines("DO1 changed").size(), 0u) << "the service's own writes";
 }
 
-// Whether a process of uid 65534, with group as its only group when
-// in_group, may connect to the socket.
+// Whether a process of a uid and gid of no account, with group as its
+// supplementary group when in_group, may connect to the socket.
 bool NobodyConnects(const std::string &path, gid_t group, bool in_group) {
   const pid_t child = fork();
   if (child == 0) {
-    const gid_t nobody = 65534;
-    if (setgroups(in_group ? 1 : 0, &group) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0)
+    const unsigned stranger = 54321;
+    if (setgroups(in_group ? 1 : 0, &group) != 0 || setgid(stranger) != 0 || setuid(stranger) != 0)
       _exit(2);
     WireClient client(path);
     _exit(client.connected() ? 0 : 1);
@@ -203,10 +203,15 @@ bool NobodyConnects(const std::string &path, gid_t group, bool in_group) {
 
 TEST_F(LifecycleTest, OnlyTheGroupsMembersReachTheSocket) {
   if (geteuid() != 0) GTEST_SKIP() << "changing to another user needs root";
+  // A group other than root's, so that the socket must be given to it.
+  const group *other = getgrnam("nogroup");
+  if (other == nullptr) GTEST_SKIP() << "no group nogroup to give the socket to";
+  const gid_t members = other->gr_gid;
   ASSERT_EQ(chmod(dir_.c_str(), 0755), 0);  // the folder open to all: the socket decides
-  Start();
+  Start({"--group", "nogroup"});
   EXPECT_FALSE(NobodyConnects(socket_path_, getgid(), false));
-  EXPECT_TRUE(NobodyConnects(socket_path_, getgid(), true));
+  EXPECT_FALSE(NobodyConnects(socket_path_, getgid(), true)) << "root's group is not the one";
+  EXPECT_TRUE(NobodyConnects(socket_path_, members, true));
 }
 
 }  // namespace

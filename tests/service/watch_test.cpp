@@ -105,6 +105,19 @@ TEST_F(WatchTest, EachWatchDebouncesAtItsOwnTimeAndInterval) {
   ASSERT_TRUE(held);
   EXPECT_EQ(held->second, 1u);
   EXPECT_FALSE(debounced->Receive(0.5)) << "the glitch is not reported";
+
+  // Sampled every 200 ms: two changes 20 ms apart are seen at one sample
+  // or at two samples an interval apart, never 20 ms apart.
+  auto slow = Connect("slow");
+  ASSERT_EQ(slow->Watch(1u << VDIO_DI0 | 1u << VDIO_DI1, 200000, 0), 0);
+  SetInputsOnBoard(0x05);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  SetInputsOnBoard(0x07);
+  const auto first = slow->Receive(2);
+  const auto second = slow->Receive(2);
+  ASSERT_TRUE(first && second);
+  const uint64_t apart = second->third - first->third;
+  EXPECT_TRUE(apart == 0 || apart >= 150'000'000u) << apart << " ns apart";
 }
 
 // How long the watcher takes to see a flip of all inputs made now.
