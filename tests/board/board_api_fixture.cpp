@@ -23,15 +23,29 @@ void CreateBoardFile(const std::string &path) {
 }  // namespace
 
 std::string RoadName(const testing::TestParamInfo<Road> &info) {
-  return info.param == Road::kThroughPreload ? "ThroughPreload" : "BoardFile";
+  switch (info.param) {
+    case Road::kThroughPreload:
+      return "ThroughPreload";
+    case Road::kBoardFile:
+      return "BoardFile";
+    case Road::kThroughService:
+      return "ThroughService";
+  }
+  return "UnknownRoad";
 }
 
 void BoardApiTest::SetUp() {
   BoardTest::SetUp();
   ASSERT_NO_FATAL_FAILURE(CreateBoardFile(board_path_));
-  if (GetParam() == Road::kBoardFile) {
+  if (GetParam() != Road::kThroughPreload) {
     throwaway_path_ = dir_ + "/throwaway";
     ASSERT_NO_FATAL_FAILURE(CreateBoardFile(throwaway_path_));
+  }
+  if (GetParam() == Road::kThroughService) {
+    socket_path_ = dir_ + "/board.sock";
+    const std::string failure =
+        service_.Start(board_path_, socket_path_, throwaway_path_, dir_ + "/service.log");
+    ASSERT_EQ(failure, "") << "starting the board service";
   }
   ClearTrace();
   ASSERT_EQ(vdio_open(Device(), &board_), 0);
@@ -39,11 +53,19 @@ void BoardApiTest::SetUp() {
 
 void BoardApiTest::TearDown() {
   vdio_close(board_);
+  service_.Stop();
   BoardTest::TearDown();
 }
 
 const char *BoardApiTest::Device() const {
-  return GetParam() == Road::kBoardFile ? board_path_.c_str() : nullptr;
+  switch (GetParam()) {
+    case Road::kBoardFile:
+      return board_path_.c_str();
+    case Road::kThroughService:
+      return socket_path_.c_str();
+    default:
+      return nullptr;
+  }
 }
 
 std::string BoardApiTest::RegisterPages() const {
