@@ -1,6 +1,7 @@
 #include "board_api_fixture.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,6 +19,11 @@ void CreateBoardFile(const std::string &path) {
   const int fd = open("/dev/mem", O_RDWR | O_SYNC);
   ASSERT_GE(fd, 0) << "creating the board file " << path << ": " << std::strerror(errno);
   close(fd);
+}
+
+std::string PrimaryGroup() {
+  const group *own = getgrgid(getgid());
+  return own != nullptr ? own->gr_name : std::to_string(getgid());
 }
 
 }  // namespace
@@ -43,9 +49,11 @@ void BoardApiTest::SetUp() {
   }
   if (GetParam() == Road::kThroughService) {
     socket_path_ = dir_ + "/board.sock";
-    const std::string failure =
-        service_.Start(board_path_, socket_path_, throwaway_path_, dir_ + "/service.log");
-    ASSERT_EQ(failure, "") << "starting the board service";
+    // Sampling every millisecond, as often as the watch tests' watchers ask.
+    service_ = std::make_unique<ServiceProcess>(
+        dir_, std::vector<std::string>{"--device", board_path_, "--socket", socket_path_,
+                                       "--group", PrimaryGroup(), "--interval", "1ms"});
+    ASSERT_TRUE(service_->WaitServing()) << "the board service did not start: " << service_->Log();
   }
   ClearTrace();
   ASSERT_EQ(vdio_open(Device(), &board_), 0);
@@ -53,7 +61,7 @@ void BoardApiTest::SetUp() {
 
 void BoardApiTest::TearDown() {
   vdio_close(board_);
-  service_.Stop();
+  service_.reset();
   BoardTest::TearDown();
 }
 

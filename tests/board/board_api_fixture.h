@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "board_fixture.h"
@@ -40,7 +41,7 @@ class BoardApiTest : public BoardTest, public testing::WithParamInterface<Road> 
   vdio_board *board_ = nullptr;
   std::string throwaway_path_;
   std::string socket_path_;
-  ServiceProcess service_;
+  std::unique_ptr<ServiceProcess> service_;
 };
 
 #define BOARD_API_TEST_P(suite)                                                         \

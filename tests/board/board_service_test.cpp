@@ -63,7 +63,7 @@ TEST_P(ServiceTest, AServiceKilledUnderItsClientsGivesErrorsNotHangsOrSignals) {
   });
   ASSERT_EQ(waiting.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
   const auto killed = Clock::now();
-  service_.Stop(SIGKILL);
+  service_->Stop(SIGKILL, 5);
 
   ASSERT_EQ(waiting.wait_for(kPromptly), std::future_status::ready) << "the watcher still waits";
   EXPECT_EQ(waiting.get(), -ECONNRESET);
