@@ -6,6 +6,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 
 #include "varnik_dio_board.h"
@@ -68,6 +69,13 @@ varnik::wire::Message FakeService::Receive(int connection) {
   uint8_t bytes[varnik::wire::kMessageSize] = {};
   if (!WaitReadable(connection, 5000) || recv(connection, bytes, sizeof bytes, 0) <= 0) return {};
   return varnik::wire::Decode(bytes);
+}
+
+void FakeService::AwaitClose(int connection, int seconds) {
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  uint8_t bytes[256];
+  while (std::chrono::steady_clock::now() < limit)
+    if (WaitReadable(connection, 50) && recv(connection, bytes, sizeof bytes, 0) <= 0) return;
 }
 
 varnik::wire::Message FakeService::HelloAnswer(uint32_t version) {

@@ -29,6 +29,9 @@ class FakeService {
   // The next message, or one with operation 0 when the client sent none
   // within 5 s or closed.
   static varnik::wire::Message Receive(int connection);
+  // Reads and drops whatever comes until the client closes, at most
+  // seconds.
+  static void AwaitClose(int connection, int seconds);
   // The answer of a service of this version holding a board file.
   static varnik::wire::Message HelloAnswer(uint32_t version = varnik::wire::kProtocolVersion);
 

@@ -2,6 +2,8 @@
 // the hello it is sent, and every answer that is not a service of this
 // version serving is an error, never a board that returns garbage.
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -9,9 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "board_fixture.h"
 #include "fake_service.h"
@@ -146,6 +151,49 @@ TEST_F(HandshakeTest, RepliesThatAreNotAnswersAreEPROTO) {
   EXPECT_EQ(state.inputs, 0xAB);
   EXPECT_EQ(vdio_set(board, VDIO_DO0, 1), -EPROTO);
   EXPECT_EQ(vdio_set(board, VDIO_DO0, 1), -ENOTCONN);
+  vdio_close(board);
+}
+
+void OnSignal(int) {}
+
+// Signals while a reply is awaited only make the call wait on: these calls
+// have no -EINTR. A reply that does not come at all ends the connection
+// after the reply timeout (5 s) rather than hanging the caller.
+TEST_F(HandshakeTest, ASlowReplyOutlastsSignalsAndAMissingOneLosesTheService) {
+  FakeService service(socket_path_, [](int connection, const std::vector<uint8_t> &) {
+    FakeService::Send(connection, FakeService::HelloAnswer());
+    Message reply = FakeService::Receive(connection);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    reply.status = 1;
+    FakeService::Send(connection, reply);
+    FakeService::AwaitClose(connection, 10);  // answered never: until the client gives up
+  });
+  vdio_board *board = nullptr;
+  ASSERT_EQ(vdio_open(socket_path_.c_str(), &board), 0);
+  struct sigaction action {};
+  action.sa_handler = OnSignal;  // no SA_RESTART
+  struct sigaction old {};
+  ASSERT_EQ(sigaction(SIGUSR1, &action, &old), 0);
+  const pthread_t caller = pthread_self();
+  std::atomic<bool> done{false};
+  std::thread interrupter([&] {
+    while (!done.load()) {
+      pthread_kill(caller, SIGUSR1);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  const int level = vdio_get(board, VDIO_DI0);
+  done = true;
+  interrupter.join();
+  sigaction(SIGUSR1, &old, nullptr);
+  EXPECT_EQ(level, 1);
+
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(vdio_get(board, VDIO_DI0), -ECONNRESET);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(waited, std::chrono::milliseconds(4900));
+  EXPECT_LT(waited, std::chrono::seconds(8));
+  EXPECT_EQ(vdio_get(board, VDIO_DI0), -ENOTCONN);
   vdio_close(board);
 }
 
