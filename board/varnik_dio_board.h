@@ -25,7 +25,9 @@
  * never disturb each other. A board held through the board service (see
  * vdio_open) takes a lock around each call's round trip instead. vdio_close
  * must not race with other calls on the same board. A watcher belongs to one
- * thread at a time.
+ * thread at a time. A board or watcher held through the service is one
+ * connection: a child process after fork opens its own rather than use the
+ * parent's.
  *
  * Plain C99 and C++ alike; the library needs nothing but libc.
  */
@@ -110,16 +112,16 @@ typedef struct vdio_board vdio_board;
  * results and errors through it, with two more: -ECONNRESET from the call
  * that finds the service gone (it closed the connection, or did not answer
  * within 5 s) and -ENOTCONN from every call after it. Anything else is
- * refused before it is opened or mapped.
+ * refused before it is opened or mapped. The size is checked when the board
+ * is opened: a board file cut short afterwards (truncate) makes the next
+ * access end the program with SIGBUS, as for any mapped file.
  *
  * A NULL device is $VARNIK_DIO_DEVICE when set and not empty (ignored in a
  * set-user-ID or set-group-ID program); else the service's socket
  * VDIO_SERVICE_SOCKET ("/run/varnik-dio/board.sock", the same path whatever
  * the library's install prefix) when there is a socket there, with no
  * fallback when the service cannot be reached, so that no program bypasses
- * the board's owner while it restarts; else "/dev/mem". The size is checked when the board is opened: a board file cut
- * short afterwards (truncate) makes the next access end the program with
- * SIGBUS, as for any mapped file.
+ * the board's owner while it restarts; else "/dev/mem".
  *
  * Errors: -EINVAL for a NULL board, or a device that is neither kind (a file
  * of another size, a directory, another device); -ENOENT when there is no
@@ -135,7 +137,8 @@ typedef struct vdio_board vdio_board;
  * -EACCES for a user outside the socket's group; -ECONNREFUSED for a socket
  * no service listens on (a stale one); -EUSERS when the service serves as
  * many programs as it may; -EPROTO for a service of another protocol
- * version, or one whose answer is not a board service's; any other errno of
+ * version, or one whose answer is not a board service's; -ECONNRESET for
+ * one that hangs up or does not answer within 5 s; any other errno of
  * connect. Nothing is left open or mapped on failure. */
 VDIO_API int vdio_open(const char *device, vdio_board **board);
 
@@ -239,7 +242,10 @@ VDIO_API int vdio_watch_new(const vdio_board *board, uint32_t lines, uint32_t in
  * (the watcher is intact; call again to go on); -EINVAL for a NULL argument.
  * A signal that comes while it polls runs its handler without ending the
  * wait: a program that stops on a signal waits in slices (a timeout of, say,
- * 100 ms) and looks at its own flag between them. */
+ * 100 ms) and looks at its own flag between them. Through the board
+ * service: -ENOBUFS once the service dropped the watcher, -ECONNRESET when
+ * the service went away, -ENOTCONN after it, -EPROTO for a message that is
+ * no event (see above). */
 VDIO_API int vdio_watch_next(vdio_watch *watch, int timeout_ms, struct vdio_event *event);
 
 /* Frees the watcher. NULL is ignored. */

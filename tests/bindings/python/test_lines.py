@@ -12,9 +12,11 @@ import varnik_dio
 
 
 def c_library_pin_map():
-    """The pin map as dioctl prints it from the C library, in another process."""
-    listing = subprocess.run([os.environ["DIOCTL"], "info"], check=True, capture_output=True,
-                             text=True, timeout=30).stdout.splitlines()[1:]
+    """The pin map as dioctl prints it from the C library, in another process:
+    the rows between the heading and the line naming the device."""
+    rows = subprocess.run([os.environ["DIOCTL"], "info"], check=True, capture_output=True,
+                          text=True, timeout=30).stdout.splitlines()[1:]
+    listing = [row for row in rows if not row.startswith("DEVICE ")]
     return [(name, direction.lower(), int(address, 16), int(bit), active_low == "yes")
             for name, direction, address, bit, active_low in (row.split() for row in listing)]
 
