@@ -82,7 +82,8 @@ extern "C" int vdio_watch_new(const vdio_board *board, uint32_t lines, uint32_t 
   if (w == nullptr) return -ENOMEM;
   w->board = board;
   if (board->service != nullptr) {
-    const int result = OpenServiceWatch(board->service, lines, interval_us, debounce_us, &w->remote);
+    const int result =
+        OpenServiceWatch(board->service, lines, interval_us, debounce_us, &w->remote);
     if (result != 0) {
       free(w);
       return result;

@@ -110,16 +110,16 @@ typedef struct vdio_board vdio_board;
  * results and errors through it, with two more: -ECONNRESET from the call
  * that finds the service gone (it closed the connection, or did not answer
  * within 5 s) and -ENOTCONN from every call after it. Anything else is
- * refused before it is opened or mapped.
+ * refused before it is opened or mapped. The size is checked when the board
+ * is opened: a board file cut short afterwards (truncate) makes the next
+ * access end the program with SIGBUS, as for any mapped file.
  *
  * A NULL device is $VARNIK_DIO_DEVICE when set and not empty (ignored in a
  * set-user-ID or set-group-ID program); else the service's socket
  * VDIO_SERVICE_SOCKET ("/run/varnik-dio/board.sock", the same path whatever
  * the library's install prefix) when there is a socket there, with no
  * fallback when the service cannot be reached, so that no program bypasses
- * the board's owner while it restarts; else "/dev/mem". The size is checked when the board is opened: a board file cut
- * short afterwards (truncate) makes the next access end the program with
- * SIGBUS, as for any mapped file.
+ * the board's owner while it restarts; else "/dev/mem".
  *
  * Errors: -EINVAL for a NULL board, or a device that is neither kind (a file
  * of another size, a directory, another device); -ENOENT when there is no
@@ -135,7 +135,8 @@ typedef struct vdio_board vdio_board;
  * -EACCES for a user outside the socket's group; -ECONNREFUSED for a socket
  * no service listens on (a stale one); -EUSERS when the service serves as
  * many programs as it may; -EPROTO for a service of another protocol
- * version, or one whose answer is not a board service's; any other errno of
+ * version, or one whose answer is not a board service's; -ECONNRESET for
+ * one that hangs up or does not answer within 5 s; any other errno of
  * connect. Nothing is left open or mapped on failure. */
 VDIO_API int vdio_open(const char *device, vdio_board **board);
 

@@ -31,8 +31,12 @@ gid_t ResolveGroup(const std::string &name) {
 }
 
 void RestrictSocketToGroup(const std::string &path, gid_t group, const std::string &group_name) {
-  // -1: the owner stays; a user who is in the group may give it its file.
-  if (chown(path.c_str(), static_cast<uid_t>(-1), group) != 0)
+  // Under its unit (Group=) the file has the group already: no chown, which
+  // the unit's system call filter refuses. -1: the owner stays; a user who
+  // is in the group may give it its file.
+  struct stat status {};
+  const bool has_group = lstat(path.c_str(), &status) == 0 && status.st_gid == group;
+  if (!has_group && chown(path.c_str(), static_cast<uid_t>(-1), group) != 0)
     throw StartError("cannot give " + path + " to group " + group_name + ": " +
                      std::strerror(errno) +
                      " (the service must run as root or as a member of the group)");

@@ -1,6 +1,7 @@
 #include "board_api_fixture.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,18 +21,39 @@ void CreateBoardFile(const std::string &path) {
   close(fd);
 }
 
+std::string PrimaryGroup() {
+  const group *own = getgrgid(getgid());
+  return own != nullptr ? own->gr_name : std::to_string(getgid());
+}
+
 }  // namespace
 
 std::string RoadName(const testing::TestParamInfo<Road> &info) {
-  return info.param == Road::kThroughPreload ? "ThroughPreload" : "BoardFile";
+  switch (info.param) {
+    case Road::kThroughPreload:
+      return "ThroughPreload";
+    case Road::kBoardFile:
+      return "BoardFile";
+    case Road::kThroughService:
+      return "ThroughService";
+  }
+  return "UnknownRoad";
 }
 
 void BoardApiTest::SetUp() {
   BoardTest::SetUp();
   ASSERT_NO_FATAL_FAILURE(CreateBoardFile(board_path_));
-  if (GetParam() == Road::kBoardFile) {
+  if (GetParam() != Road::kThroughPreload) {
     throwaway_path_ = dir_ + "/throwaway";
     ASSERT_NO_FATAL_FAILURE(CreateBoardFile(throwaway_path_));
+  }
+  if (GetParam() == Road::kThroughService) {
+    socket_path_ = dir_ + "/board.sock";
+    // Sampling every millisecond, as often as the watch tests' watchers ask.
+    service_ = std::make_unique<ServiceProcess>(
+        dir_, std::vector<std::string>{"--device", board_path_, "--socket", socket_path_,
+                                       "--group", PrimaryGroup(), "--interval", "1ms"});
+    ASSERT_TRUE(service_->WaitServing()) << "the board service did not start: " << service_->Log();
   }
   ClearTrace();
   ASSERT_EQ(vdio_open(Device(), &board_), 0);
@@ -39,11 +61,19 @@ void BoardApiTest::SetUp() {
 
 void BoardApiTest::TearDown() {
   vdio_close(board_);
+  service_.reset();
   BoardTest::TearDown();
 }
 
 const char *BoardApiTest::Device() const {
-  return GetParam() == Road::kBoardFile ? board_path_.c_str() : nullptr;
+  switch (GetParam()) {
+    case Road::kBoardFile:
+      return board_path_.c_str();
+    case Road::kThroughService:
+      return socket_path_.c_str();
+    default:
+      return nullptr;
+  }
 }
 
 std::string BoardApiTest::RegisterPages() const {

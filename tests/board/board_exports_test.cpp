@@ -14,7 +14,8 @@ TEST(BoardExportsTest, OnlyTheBoardInterfaceIsExported) {
       "vdio_open",          "vdio_close",       "vdio_line_from_name", "vdio_line_name",
       "vdio_get_line_info", "vdio_get",         "vdio_set",            "vdio_read",
       "vdio_read_inputs",   "vdio_write_outputs", "vdio_write_leds",   "vdio_watch_new",
-      "vdio_watch_next",    "vdio_watch_free",  "vdio_version"};
+      "vdio_watch_next",    "vdio_watch_free",  "vdio_version",        "vdio_device_kind",
+      "vdio_watch_fd"};
   EXPECT_EQ(elf::ExportedNames(VARNIK_DIO_BOARD_LIBRARY), expected);
 }
 

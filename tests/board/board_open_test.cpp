@@ -22,7 +22,16 @@
 namespace {
 
 using HeldMappingTest = BoardApiTest;
-BOARD_API_TEST_P(HeldMappingTest);
+BOARD_API_DIRECT_TEST_P(HeldMappingTest);
+
+using DeviceKindTest = BoardApiTest;
+BOARD_API_TEST_P(DeviceKindTest);
+
+TEST_P(DeviceKindTest, TheBoardKnowsWhatItWasOpenedOn) {
+  const int expected[] = {VDIO_DEVICE_BOARD_FILE, VDIO_DEVICE_BOARD_FILE, VDIO_DEVICE_SERVICE};
+  EXPECT_EQ(vdio_device_kind(board_), expected[static_cast<int>(GetParam())]);
+  EXPECT_EQ(vdio_device_kind(nullptr), -EINVAL);
+}
 
 TEST_P(HeldMappingTest, BothPagesStayMappedUntilCloseAndNoDescriptorIsKept) {
   EXPECT_EQ(MappingsOf(board_path_), 2u);

@@ -1,5 +1,7 @@
 // Change events by polling: edges in order, the debounce time, the timeout,
 // and no change missed that lasts the debounce time plus two intervals.
+// Through the board service, the service polls and debounces; what only a
+// watcher that polls while its caller waits does is in DirectWatchTest.
 #include <pthread.h>
 #include <signal.h>
 #include <time.h>
@@ -42,6 +44,13 @@ class WatchTest : public BoardApiTest {
     Poke(board::kInput[n], active ? board::kInputActive : board::kInputInactive);
   }
 
+  // Through the service, changes are seen at the service's next samples
+  // (every millisecond, see the fixture), not at the caller's look: time
+  // for a few before looking.
+  void AwaitServiceSamples() {
+    if (GetParam() == Road::kThroughService) SleepMs(100);
+  }
+
   // The events that one look at the board finds.
   std::vector<vdio_event> LookOnce() {
     std::vector<vdio_event> events;
@@ -55,6 +64,11 @@ class WatchTest : public BoardApiTest {
   vdio_watch *watch_ = nullptr;
 };
 BOARD_API_TEST_P(WatchTest);
+
+// What a watcher that polls only while its caller waits does: each look
+// polls, and time away from it is not time a level held.
+using DirectWatchTest = WatchTest;
+BOARD_API_DIRECT_TEST_P(DirectWatchTest);
 
 TEST_P(WatchTest, RisingAndFallingEdgesComeInOrderWithTheirTimes) {
   Watch(1u << VDIO_DI3, 1000, 0);
@@ -87,14 +101,16 @@ TEST_P(WatchTest, OnlyChangesAfterTheWatchStartsAndOnlyWatchedLinesAreReported) 
   SetInput(0, true);  // active before the watch: no event for it
   Watch(1u << VDIO_DI0 | 1u << VDIO_DI1, 1000, 0);
   SetInput(7, true);  // not watched
+  AwaitServiceSamples();
   EXPECT_TRUE(LookOnce().empty());
   SetInput(1, true);
+  AwaitServiceSamples();
   const std::vector<vdio_event> events = LookOnce();
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].line, VDIO_DI1);
 }
 
-TEST_P(WatchTest, LinesThatChangeBeforeOnePollComeInLineOrder) {
+TEST_P(DirectWatchTest, LinesThatChangeBeforeOnePollComeInLineOrder) {
   Watch(VDIO_INPUT_LINES | VDIO_OUTPUT_LINES | VDIO_LED_LINES, 1000, 0);
   SetInput(5, true);
   SetInput(2, true);
@@ -113,8 +129,10 @@ TEST_P(WatchTest, ALevelIsReportedOnlyOnceItHasHeldForTheDebounceTime) {
   Watch(1u << VDIO_DI4, 1000, 200000);
   // A glitch: seen active once, inactive at the next look.
   SetInput(4, true);
+  AwaitServiceSamples();
   EXPECT_TRUE(LookOnce().empty());
   SetInput(4, false);
+  AwaitServiceSamples();
   EXPECT_TRUE(LookOnce().empty());
   // A change that holds: not yet after a moment, reported once it has held
   // for 200 ms, with the time it was first seen.
@@ -133,7 +151,7 @@ TEST_P(WatchTest, ALevelIsReportedOnlyOnceItHasHeldForTheDebounceTime) {
 
 // A level seen just before the caller went away has not been seen to hold
 // while nobody looked: its debounce time starts again.
-TEST_P(WatchTest, TimeAwayFromTheWatcherDoesNotCountAsHeld) {
+TEST_P(DirectWatchTest, TimeAwayFromTheWatcherDoesNotCountAsHeld) {
   Watch(1u << VDIO_DI1, 1000, 50000);
   SetInput(1, true);
   EXPECT_TRUE(LookOnce().empty());
@@ -144,7 +162,7 @@ TEST_P(WatchTest, TimeAwayFromTheWatcherDoesNotCountAsHeld) {
   EXPECT_EQ(vdio_watch_next(watch_, 200, &event), 0);
 }
 
-TEST_P(WatchTest, ChangesDueAtOnePollComeInTheOrderTheyWereSeen) {
+TEST_P(DirectWatchTest, ChangesDueAtOnePollComeInTheOrderTheyWereSeen) {
   Watch(1u << VDIO_DI2 | 1u << VDIO_DI5, 100000, 100000);
   SetInput(5, true);
   EXPECT_TRUE(LookOnce().empty());
@@ -160,7 +178,7 @@ TEST_P(WatchTest, ChangesDueAtOnePollComeInTheOrderTheyWereSeen) {
 }
 
 // Looks between polls (a timeout of 0) must not put the next poll off.
-TEST_P(WatchTest, ExtraLooksDoNotDelayThePolls) {
+TEST_P(DirectWatchTest, ExtraLooksDoNotDelayThePolls) {
   Watch(1u << VDIO_DI0, 100000, 0);
   for (int i = 0; i < 50; ++i) EXPECT_TRUE(LookOnce().empty());
   SetInput(0, true);
@@ -343,6 +361,13 @@ TEST_P(WatchTest, BadArgumentsAreEINVAL) {
   Watch(1, 1000, 0);
   EXPECT_EQ(vdio_watch_next(watch_, 0, nullptr), -EINVAL);
   vdio_watch_free(nullptr);
+}
+
+// It polls only inside vdio_watch_next: there is no descriptor to wait on.
+TEST_P(DirectWatchTest, HasNoDescriptor) {
+  Watch(1, 1000, 0);
+  EXPECT_EQ(vdio_watch_fd(watch_), -EOPNOTSUPP);
+  EXPECT_EQ(vdio_watch_fd(nullptr), -EINVAL);
 }
 
 }  // namespace

@@ -34,6 +34,7 @@ int main(int argc, char **argv) {
     if (vdio_get_line_info(VDIO_DO2, &info) != 0 || info.address != 0xFDAE04F8u) return 11;
     if (vdio_read(board, &state) != 0 || state.outputs != 0x04) return 12;
     if (vdio_set(board, VDIO_DI0, 1) != -EINVAL) return 13;
+    if (vdio_device_kind(board) != VDIO_DEVICE_BOARD_FILE) return 15;
     vdio_close(board);
     /* The driver reaches the same board through the preloaded simulated
      * board, which the test points at argv[1]. */

@@ -10,7 +10,7 @@ load ../common/tool_helpers
 
 setup() {
   IFS=':' read -r -a PAGES <<<"$VARNIK_MAN_PAGES"
-  [ "${#PAGES[@]}" -eq 6 ]
+  [ "${#PAGES[@]}" -eq 7 ]
 }
 
 page_named() {
@@ -83,10 +83,16 @@ exported_names() {
   [ "${#missing[@]}" -eq 0 ] || { echo "not described: ${missing[*]}"; false; }
 }
 
-@test "dio-modbusd(8) describes every option of the program's --help" {
-  local option text
-  text=$(rendered "$(page_named dio-modbusd.8)" | sed -n '/^OPTIONS$/,/^[A-Z]/p')
-  for option in $(run_prog "$DIO_MODBUSD" --help | grep -o -- '^ *--[a-z-]*' | grep -v -- '--help\|--version'); do
-    grep -Eq "^ {7}$option( |\$)" <<<"$text" || { echo "dio-modbusd.8 has no entry for $option"; false; }
+# Each option of the daemon's --help has an entry in the page's OPTIONS.
+describes_every_option() {
+  local program=$1 page=$2 option text
+  text=$(rendered "$(page_named "$page")" | sed -n '/^OPTIONS$/,/^[A-Z]/p')
+  for option in $(run_prog "$program" --help | grep -o -- '^ *--[a-z-]*' | grep -v -- '--help\|--version'); do
+    grep -Eq "^ {7}$option( |\$)" <<<"$text" || { echo "$page has no entry for $option"; false; }
   done
+}
+
+@test "dio-modbusd(8) and dio-boardd(8) describe every option of the programs' --help" {
+  describes_every_option "$DIO_MODBUSD" dio-modbusd.8
+  describes_every_option "$DIO_BOARDD" dio-boardd.8
 }

@@ -2,11 +2,13 @@
 // result, a bad message answered -EPROTO and closed, --max-clients, and a
 // client killed mid-request.
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <fcntl.h>
+#include <chrono>
+#include <thread>
 
 #include "board_registers.h"
 #include "service_fixture.h"
@@ -135,8 +137,9 @@ TEST_F(RequestsTest, AHelloBeyondMaxClientsIsRefusedUntilOneLeaves) {
   EXPECT_EQ(fourth->Call(Request(wire::kGet, VDIO_DO0))->status, 0);
 }
 
-// A client that sends requests without reading their replies, until killed.
-pid_t SpawnFloodingClient(const std::string &socket_path) {
+// A client that sends requests without reading their replies, until killed;
+// *sent counts the requests its socket took.
+pid_t SpawnFloodingClient(const std::string &socket_path, volatile uint64_t *sent) {
   int ready[2];
   if (pipe(ready) != 0) return -1;
   const pid_t pid = fork();
@@ -145,7 +148,8 @@ pid_t SpawnFloodingClient(const std::string &socket_path) {
     WireClient client(socket_path);
     if (!client.Hello("flood")) _exit(1);
     if (write(ready[1], "x", 1) != 1) _exit(1);
-    for (;;) client.Send(Request(wire::kRead));  // blocks once the service stops reading
+    for (;;)
+      if (client.Send(Request(wire::kRead))) *sent = *sent + 1;  // blocks once the service stops reading
   }
   close(ready[1]);
   char byte = 0;
@@ -156,19 +160,31 @@ pid_t SpawnFloodingClient(const std::string &socket_path) {
 
 TEST_F(RequestsTest, AClientThatNeverReadsOrIsKilledMidRequestHoldsUpNobody) {
   Start();
-  const pid_t flood = SpawnFloodingClient(socket_path_);
+  void *shared = mmap(nullptr, sizeof(uint64_t), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(shared, MAP_FAILED);
+  auto *sent = static_cast<volatile uint64_t *>(shared);
+  const pid_t flood = SpawnFloodingClient(socket_path_, sent);
   ASSERT_GT(flood, 0);
   auto other = Connect();
   for (int i = 0; i < 20; ++i) {
     ASSERT_TRUE(other->Call(Request(wire::kSet, VDIO_DO2, static_cast<uint32_t>(i % 2))))
         << "held up by a client that does not read";
   }
+  // Its requests are no longer read: the sockets' buffers fill and it waits.
+  uint64_t before = 0;
+  for (int wait = 0; wait < 100 && (before == 0 || before != *sent); ++wait) {
+    before = *sent;
+    std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(SlowSeconds(0.3) * 1000)));
+  }
+  EXPECT_EQ(*sent, before) << "the service kept reading requests whose replies nobody reads";
+  EXPECT_GT(before, 0u);
   kill(flood, SIGKILL);
   waitpid(flood, nullptr, 0);
   EXPECT_TRUE(service_->WaitForLog("(flood) disconnected", 5)) << service_->Log();
   EXPECT_EQ(other->Call(Request(wire::kGet, VDIO_DO2))->status, 1);
   auto after = Connect();
   EXPECT_EQ(after->Call(Request(wire::kGet, VDIO_DO2))->status, 1);
+  munmap(shared, sizeof(uint64_t));
 }
 
 }  // namespace

@@ -85,6 +85,41 @@ TEST_F(WatchTest, AWatchIsRefusedWhereTheBoardApiRefusesOne) {
         << lines << " " << interval << " " << debounce;
 }
 
+TEST_F(WatchTest, EachWatchDebouncesAtItsOwnTimeAndInterval) {
+  Start({"--interval", std::to_string(kIntervalMs) + "ms"});
+  auto plain = Connect("plain");
+  ASSERT_EQ(plain->Watch(1u << VDIO_DI2, 1000, 0), 0);
+  auto debounced = Connect("debounced");
+  ASSERT_EQ(debounced->Watch(1u << VDIO_DI2, 1000, 300000), 0);
+  SetInputsOnBoard(0x04);  // a glitch of a few samples
+  Settle();
+  SetInputsOnBoard(0x00);
+  Settle();
+  SetInputsOnBoard(0x04);  // then held
+  for (uint32_t level : {1u, 0u, 1u}) {
+    const auto event = plain->Receive(2);
+    ASSERT_TRUE(event);
+    EXPECT_EQ(event->second, level);
+  }
+  const auto held = debounced->Receive(2);
+  ASSERT_TRUE(held);
+  EXPECT_EQ(held->second, 1u);
+  EXPECT_FALSE(debounced->Receive(0.5)) << "the glitch is not reported";
+
+  // Sampled every 200 ms: two changes 20 ms apart are seen at one sample
+  // or at two samples an interval apart, never 20 ms apart.
+  auto slow = Connect("slow");
+  ASSERT_EQ(slow->Watch(1u << VDIO_DI0 | 1u << VDIO_DI1, 200000, 0), 0);
+  SetInputsOnBoard(0x05);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  SetInputsOnBoard(0x07);
+  const auto first = slow->Receive(2);
+  const auto second = slow->Receive(2);
+  ASSERT_TRUE(first && second);
+  const uint64_t apart = second->third - first->third;
+  EXPECT_TRUE(apart == 0 || apart >= 150'000'000u) << apart << " ns apart";
+}
+
 // How long the watcher takes to see a flip of all inputs made now.
 double SecondsToSee(WireClient &watcher) {
   const auto start = Clock::now();

@@ -4,16 +4,20 @@ load dioctl_common
 
 setup() { setup_boards; }
 
-@test "info: one row per line with direction, register, bit and active-low" {
+@test "info: one row per line with direction, register, bit and active-low, then the device" {
   run dioctl info
   status_is 0
-  [ "${#lines[@]}" -eq 20 ]
+  [ "${#lines[@]}" -eq 21 ]
   [ "${lines[0]}" = "LINE  DIRECTION ADDRESS    BIT ACTIVE-LOW" ]
   [ "${lines[1]}" = "DI0   input     0xfdae06a8 1   yes" ]
   [ "${lines[8]}" = "DI7   input     0xfdae06e0 1   yes" ]
   [ "${lines[12]}" = "DO3   output    0xfdae0500 0   yes" ]
   [ "${lines[13]}" = "DO4   output    0xfdae0548 0   yes" ]
   [ "${lines[19]}" = "LED3  LED       0xfdaf04b8 0   yes" ]
+  [ "${lines[20]}" = "DEVICE $BOARD: board file" ]
+  # The pin map needs no device: one that cannot be opened is named, and why.
+  run -0 run_prog "$DIOCTL" --device "$BATS_TEST_TMPDIR/none" info
+  [ "${lines[20]}" = "DEVICE $BATS_TEST_TMPDIR/none: not opened: No such file or directory (dio-sim --board $BATS_TEST_TMPDIR/none new makes a board file there)" ]
 }
 
 @test "get: every line by default, the names asked in their order, groups as masks" {

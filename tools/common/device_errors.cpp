@@ -7,6 +7,7 @@
 
 #include "board_file.h"
 #include "tool_messages.h"
+#include "varnik_dio_board.h"
 
 namespace varnik::tools {
 
@@ -28,6 +29,36 @@ std::string MemoryDeviceHint(int error) {
              "see /proc/iomem";
     case ENOENT:
       return "name the device or board file with --device PATH";
+    default:
+      return "";
+  }
+}
+
+// The board service's socket: its fixed path even when nothing is there
+// (the service is not running), or any socket named.
+bool IsServiceSocket(const std::string &device) {
+  struct stat st;
+  return device == VDIO_SERVICE_SOCKET || (stat(device.c_str(), &st) == 0 && S_ISSOCK(st.st_mode));
+}
+
+std::string ServiceSocketHint(int error) {
+  switch (error) {
+    case EACCES:
+      return "the board service's socket is for the members of its group (dio): ask to be "
+             "added, then log in again";
+    case ECONNREFUSED:
+    case ENOENT:
+      return "the board service is not running: start it (systemctl start dio-boardd)";
+    case ECONNRESET:
+    case ENOTCONN:
+      return "the board service went away: see its log (journalctl -u dio-boardd)";
+    case EUSERS:
+      return "the board service serves as many programs as it may (dio-boardd --max-clients)";
+    case EPROTO:
+      return "the board service speaks another protocol version: install the same version of "
+             "the service and the library";
+    case ENAMETOOLONG:
+      return "a socket's path can be at most 107 bytes long";
     default:
       return "";
   }
@@ -55,6 +86,7 @@ DeviceError::DeviceError(const std::string &device, int error)
 
 std::string DeviceErrorHint(const std::string &device, int error) {
   if (error == EINVAL) return "neither the memory device nor a board file of exactly 4 GiB";
+  if (IsServiceSocket(device)) return ServiceSocketHint(error);
   return IsMemoryDevice(device) ? MemoryDeviceHint(error) : BoardFileHint(device, error);
 }
 

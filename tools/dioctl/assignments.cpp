@@ -1,6 +1,7 @@
 #include "assignments.h"
 
 #include "argument_parsing.h"
+#include "board_handle.h"
 #include "tool_messages.h"
 
 namespace dioctl {
@@ -21,11 +22,11 @@ void ApplyAssignment(vdio_board *board, const Assignment &assignment) {
   const auto all = static_cast<uint8_t>((1u << lines.count) - 1);
   const auto value = static_cast<uint8_t>(assignment.value);
   if (!lines.group)
-    vdio_set(board, lines.first, value);
+    Checked(vdio_set(board, lines.first, value));
   else if (lines.first == VDIO_DO0)
-    vdio_write_outputs(board, all, value);
+    Checked(vdio_write_outputs(board, all, value));
   else
-    vdio_write_leds(board, all, value);
+    Checked(vdio_write_leds(board, all, value));
 }
 
 }  // namespace dioctl

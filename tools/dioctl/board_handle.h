@@ -2,11 +2,26 @@
 #ifndef DIOCTL_BOARD_HANDLE_H
 #define DIOCTL_BOARD_HANDLE_H
 
+#include <stdexcept>
 #include <string>
 
 #include "varnik_dio_board.h"
 
 namespace dioctl {
+
+// A board call that failed after the open: through the board service, any
+// call can (the service went away). main reports it as a device error.
+class BoardCallError : public std::runtime_error {
+ public:
+  explicit BoardCallError(int error);  // a positive errno value
+  int error() const { return error_; }
+
+ private:
+  int error_;
+};
+
+// result, or BoardCallError when it is a negative errno value.
+int Checked(int result);
 
 class BoardHandle {
  public:

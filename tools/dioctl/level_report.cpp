@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "board_handle.h"
+
 namespace dioctl {
 
 namespace {
@@ -55,7 +57,7 @@ std::vector<LineSet> EveryLine() {
 
 std::vector<Reading> ReadLevels(const vdio_board *board, const std::vector<LineSet> &lines) {
   vdio_state state{};
-  vdio_read(board, &state);  // one pass, so that groups and lines agree
+  Checked(vdio_read(board, &state));  // one pass, so that groups and lines agree
   return ReadingsOf(state, lines);
 }
 

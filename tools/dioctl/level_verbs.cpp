@@ -60,7 +60,7 @@ int RunToggle(const std::vector<std::string> &names, const GlobalOptions &global
   BoardHandle board(globals.device);
   for (const LineSet &set : sets)
     for (int line = set.first; line < set.first + set.count; ++line)
-      vdio_set(board.get(), line, !vdio_get(board.get(), line));
+      Checked(vdio_set(board.get(), line, !Checked(vdio_get(board.get(), line))));
   return 0;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "board_handle.h"
 #include "command_line.h"
 #include "device_errors.h"
 #include "interrupt.h"
@@ -32,7 +33,8 @@ int main(int argc, char **argv) {
   SetProgramName("dioctl");
   CLI::App app("The board's digital inputs, outputs and LEDs from the shell.", "dioctl");
   dioctl::GlobalOptions globals;
-  app.add_option("--device", globals.device, "The memory device, or a simulated board's board file")
+  app.add_option("--device", globals.device,
+                 "The memory device, a simulated board's board file, or the board service's socket")
       ->type_name("PATH")
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)  // the last one given wins
       ->check(CLI::Validator(
@@ -47,7 +49,7 @@ int main(int argc, char **argv) {
   app.fallthrough();  // --device after the verb reaches the tool's own option
 
   dioctl::VerbList verbs;
-  dioctl::AddInfoVerb(app, verbs);
+  dioctl::AddInfoVerb(app, globals, verbs);
   dioctl::AddLevelVerbs(app, globals, verbs);
   dioctl::AddPulseVerb(app, globals, verbs);
   dioctl::AddShowVerb(app, globals, verbs);
@@ -61,6 +63,8 @@ int main(int argc, char **argv) {
     return ReportUsageError(e.what());
   } catch (const DeviceError &e) {
     return ReportDeviceError(e);
+  } catch (const dioctl::BoardCallError &e) {
+    return ReportDeviceError(DeviceError(globals.device, e.error()));
   } catch (const OutputError &e) {
     // A signal that ends a write blocked on a stalled reader is an
     // interruption, not a failure of the output.

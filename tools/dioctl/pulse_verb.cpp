@@ -58,9 +58,9 @@ bool Pulse(vdio_board *board, const PulsePlan &plan, int level) {
   for (unsigned n = 0; n < plan.count; ++n) {
     if (Interrupted()) return false;  // no pulse begun after the signal
     const Clock::time_point pulse_start = start + n * plan.period;
-    vdio_set(board, plan.line, !level);
+    Checked(vdio_set(board, plan.line, !level));
     const bool slept = SleepUntil(pulse_start + plan.width);
-    vdio_set(board, plan.line, level);
+    Checked(vdio_set(board, plan.line, level));
     if (!slept) return false;
     if (n + 1 < plan.count && !SleepUntil(pulse_start + plan.period)) return false;
   }
@@ -70,7 +70,7 @@ bool Pulse(vdio_board *board, const PulsePlan &plan, int level) {
 int RunPulse(const PulseOptions &options, const GlobalOptions &globals) {
   const PulsePlan plan = PlanPulse(options);
   BoardHandle board(globals.device);
-  const int level = vdio_get(board.get(), plan.line);
+  const int level = Checked(vdio_get(board.get(), plan.line));
   return Pulse(board.get(), plan, level) ? varnik::tools::kExitOk : InterruptedStatus();
 }
 

@@ -55,7 +55,7 @@ void PrintState(const vdio_state &state, const ShowOptions &options, bool again)
 
 vdio_state ReadState(const vdio_board *board) {
   vdio_state state{};
-  vdio_read(board, &state);
+  Checked(vdio_read(board, &state));
   return state;
 }
 

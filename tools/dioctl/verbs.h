@@ -23,7 +23,7 @@ struct Verb {
 };
 using VerbList = std::vector<Verb>;
 
-void AddInfoVerb(CLI::App &app, VerbList &verbs);
+void AddInfoVerb(CLI::App &app, const GlobalOptions &globals, VerbList &verbs);
 void AddLevelVerbs(CLI::App &app, const GlobalOptions &globals, VerbList &verbs);  // get set toggle
 void AddPulseVerb(CLI::App &app, const GlobalOptions &globals, VerbList &verbs);
 void AddShowVerb(CLI::App &app, const GlobalOptions &globals, VerbList &verbs);

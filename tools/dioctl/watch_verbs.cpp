@@ -80,7 +80,7 @@ uint32_t PrintInitialLevels(const vdio_board *board, uint32_t lines, EventForm f
   uint32_t levels = 0;
   for (int line = 0; line < VDIO_LINE_COUNT; ++line) {
     if (((lines >> line) & 1u) == 0) continue;
-    const int level = vdio_get(board, line);
+    const int level = Checked(vdio_get(board, line));
     if (level == 1) levels |= 1u << line;
     PrintEvent(PrintedEvent{now, line, level, Edge::kInitial}, form);
   }
@@ -147,7 +147,7 @@ int RunWait(const std::string &word, const std::optional<std::string> &timeout_t
   // Watching starts before the level is looked at, so a change between the
   // two is not missed.
   Watcher watcher(board, 1u << line, kWaitInterval, Microseconds(0));
-  if (vdio_get(board.get(), line) == static_cast<int>(wanted.value)) return kExitOk;
+  if (Checked(vdio_get(board.get(), line)) == static_cast<int>(wanted.value)) return kExitOk;
   const Deadline deadline = DeadlineAfter(timeout);
   for (;;) {
     vdio_event event{};
