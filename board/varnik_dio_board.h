@@ -25,7 +25,9 @@
  * never disturb each other. A board held through the board service (see
  * vdio_open) takes a lock around each call's round trip instead. vdio_close
  * must not race with other calls on the same board. A watcher belongs to one
- * thread at a time.
+ * thread at a time. A board or watcher held through the service is one
+ * connection: a child process after fork opens its own rather than use the
+ * parent's.
  *
  * Plain C99 and C++ alike; the library needs nothing but libc.
  */
@@ -240,7 +242,10 @@ VDIO_API int vdio_watch_new(const vdio_board *board, uint32_t lines, uint32_t in
  * (the watcher is intact; call again to go on); -EINVAL for a NULL argument.
  * A signal that comes while it polls runs its handler without ending the
  * wait: a program that stops on a signal waits in slices (a timeout of, say,
- * 100 ms) and looks at its own flag between them. */
+ * 100 ms) and looks at its own flag between them. Through the board
+ * service: -ENOBUFS once the service dropped the watcher, -ECONNRESET when
+ * the service went away, -ENOTCONN after it, -EPROTO for a message that is
+ * no event (see above). */
 VDIO_API int vdio_watch_next(vdio_watch *watch, int timeout_ms, struct vdio_event *event);
 
 /* Frees the watcher. NULL is ignored. */

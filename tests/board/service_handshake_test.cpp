@@ -2,11 +2,13 @@
 // the hello it is sent, and every answer that is not a service of this
 // version serving is an error, never a board that returns garbage.
 #include <fcntl.h>
+#include <grp.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -25,6 +27,8 @@
 namespace {
 
 using varnik::wire::Message;
+
+constexpr uid_t kNobody = 65534;
 
 class HandshakeTest : public BoardTest {
  protected:
@@ -206,10 +210,25 @@ TEST_F(HandshakeTest, ConnectErrorsComeBackAsTheyAre) {
   ASSERT_EQ(bind(stale, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
   close(stale);
   EXPECT_EQ(Open(), -ECONNREFUSED);
+  // A user the socket's mode leaves out; root is not left out, so as root
+  // the open is made by a child that is nobody.
+  ASSERT_EQ(chmod(socket_path_.c_str(), 0), 0);
   if (geteuid() != 0) {
-    ASSERT_EQ(chmod(socket_path_.c_str(), 0), 0);
     EXPECT_EQ(Open(), -EACCES);
+    return;
   }
+  ASSERT_EQ(chmod(dir_.c_str(), 0711), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(2);
+    vdio_board *board = nullptr;
+    _exit(vdio_open(socket_path_.c_str(), &board) == -EACCES ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "cannot become user " << kNobody << " here";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "nobody's open was not -EACCES";
 }
 
 // A socket deeper than a socket address can name: made from inside its

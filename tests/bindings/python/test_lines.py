@@ -12,13 +12,13 @@ import varnik_dio
 
 
 def c_library_pin_map():
-    """The pin map as dioctl prints it from the C library, in another process
-    (the rows after the heading, before the DEVICE line)."""
-    listing = subprocess.run([os.environ["DIOCTL"], "info"], check=True, capture_output=True,
-                             text=True, timeout=30).stdout.splitlines()[1:]
-    rows = [row.split() for row in listing if not row.startswith("DEVICE ")]
+    """The pin map as dioctl prints it from the C library, in another process:
+    the rows between the heading and the line naming the device."""
+    rows = subprocess.run([os.environ["DIOCTL"], "info"], check=True, capture_output=True,
+                          text=True, timeout=30).stdout.splitlines()[1:]
+    listing = [row for row in rows if not row.startswith("DEVICE ")]
     return [(name, direction.lower(), int(address, 16), int(bit), active_low == "yes")
-            for name, direction, address, bit, active_low in rows]
+            for name, direction, address, bit, active_low in (row.split() for row in listing)]
 
 
 def test_pin_map_agrees_with_the_c_library_and_the_board_documentation():
