@@ -15,7 +15,7 @@ import subprocess
 import tempfile
 import time
 from pathlib import Path
-from typing import Iterator, List
+from typing import Callable, Iterator, List
 
 import pytest
 
@@ -121,13 +121,13 @@ def finished(process: subprocess.Popen) -> None:
 class BoardService:
     """dio-boardd serving a board file on a socket of its own."""
 
-    def __init__(self, board_file: Path, socket: Path) -> None:
+    def __init__(self, board_file: Path, socket: Path, *options: str) -> None:
         self.board_file = board_file
         self.socket = socket
         group = grp.getgrgid(os.getgid()).gr_name  # a group this user is in
         self.process = subprocess.Popen(
-            [DIO_BOARDD, "--device", str(board_file), "--socket", str(socket), "--group", group],
-            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            [DIO_BOARDD, "--device", str(board_file), "--socket", str(socket), "--group", group,
+             *options], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         self.log = ""
         self.read_log_until("serving", timeout=10)
 
@@ -136,13 +136,21 @@ class BoardService:
         test at the timeout or when the service ends first."""
         deadline = time.monotonic() + timeout
         while word not in self.log:
-            ready, _, _ = select.select([self.process.stderr], [], [],
-                                        max(0.0, deadline - time.monotonic()))
-            chunk = os.read(self.process.stderr.fileno(), 4096) if ready else b""
-            if not chunk:
+            if not self._read_log(max(0.0, deadline - time.monotonic())):
                 self.process.kill()
                 raise AssertionError(f"dio-boardd did not say {word!r}: {self.log}")
-            self.log += chunk.decode(errors="replace")
+
+    def said(self, word: str) -> bool:
+        """Whether its standard error holds word by now, without waiting."""
+        while word not in self.log and self._read_log(0):
+            pass
+        return word in self.log
+
+    def _read_log(self, timeout: float) -> bool:
+        ready, _, _ = select.select([self.process.stderr], [], [], timeout)
+        chunk = os.read(self.process.stderr.fileno(), 4096) if ready else b""
+        self.log += chunk.decode(errors="replace")
+        return bool(chunk)
 
     def stop(self) -> None:
         if self.process.poll() is None:
@@ -151,13 +159,26 @@ class BoardService:
 
 
 @pytest.fixture
-def board_service(board_file: Path) -> Iterator[BoardService]:
-    """dio-boardd serving board_file, stopped after the test. The socket is
-    in a short folder of its own: a socket's path has at most 107 bytes."""
+def start_board_service(board_file: Path) -> Iterator[Callable[..., BoardService]]:
+    """Starts dio-boardd on board_file with the options given, stopped after
+    the test. The socket is in a short folder of its own: a socket's path
+    has at most 107 bytes."""
     folder = Path(tempfile.mkdtemp(prefix="vdio-"))
-    service = BoardService(board_file, folder / "board.sock")
+    started: List[BoardService] = []
+
+    def start(*options: str) -> BoardService:
+        started.append(BoardService(board_file, folder / "board.sock", *options))
+        return started[-1]
+
     try:
-        yield service
+        yield start
     finally:
-        service.stop()
+        for service in started:
+            service.stop()
         shutil.rmtree(folder)
+
+
+@pytest.fixture
+def board_service(start_board_service: Callable[..., BoardService]) -> BoardService:
+    """dio-boardd serving board_file as it does by default."""
+    return start_board_service()

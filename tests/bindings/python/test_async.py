@@ -4,6 +4,7 @@ through dio-boardd (the loop watches the watcher's descriptor), with inputs
 flipped by dio-sim from another process."""
 
 import asyncio
+import errno
 import signal
 import subprocess
 import sys
@@ -12,6 +13,7 @@ import time
 
 import pytest
 
+import board_registers as registers
 import varnik_dio
 from conftest import event_summary, finished, flip_later
 from varnik_dio import _library
@@ -200,3 +202,33 @@ def test_ctrl_c_under_asyncio_run_ends_the_wait_and_closes_the_watch(device, wai
     assert stopped < 0.5
     assert output == "watch closed\n"
 
+
+
+
+def test_a_dropped_watch_or_a_lost_service_is_an_error_as_in_watch(start_board_service,
+                                                                   board_file):
+    service = start_board_service("--interval", "1ms")
+
+    async def unread_then_lost(board):
+        unread = board.watch_async(interval=0.001, timeout=10)
+        # Every input flipped at once, each flip seen by the 1 ms samples,
+        # until the service drops the watch nobody reads.
+        for flip in range(3000):
+            for n in range(8):
+                registers.set_input_register(board_file, n, flip % 2 == 0)
+            await asyncio.sleep(0.003)
+            if service.said("stopped reading"):
+                break
+        with pytest.raises(OSError) as dropped:
+            async for _ in unread:
+                pass
+        watch = board.watch_async(timeout=10)
+        asyncio.get_running_loop().call_later(0.2, service.process.kill)
+        with pytest.raises(OSError) as lost:
+            await watch.__anext__()
+        return dropped.value, lost.value
+
+    with varnik_dio.Board(service.socket) as board:
+        dropped, lost = asyncio.run(unread_then_lost(board))
+    assert dropped.errno == errno.ENOBUFS and "read them sooner" in str(dropped)
+    assert lost.errno == errno.ECONNRESET and "board service was lost" in str(lost)

@@ -2,9 +2,11 @@
 
 import errno
 import os
+import socket
 
 import pytest
 
+import board_registers as registers
 import varnik_dio
 from conftest import Sim, new_board_file
 
@@ -94,6 +96,26 @@ def test_the_default_device_is_the_board_library_s_default(sim: Sim, board_file,
         assert (board.get("DO1"), board.get("DO2")) == (1, 0)
     with varnik_dio.Board(named) as board:
         assert (board.get("DO1"), board.get("DO2")) == (0, 1)
+
+
+def test_a_board_through_the_service_s_socket_by_name_or_by_default(board_service, board_file,
+                                                                    monkeypatch):
+    with varnik_dio.Board(board_service.socket) as board:
+        board.set("DO5", 1)
+        assert (board.device, board.device_kind) == (str(board_service.socket), "service")
+    monkeypatch.setenv("VARNIK_DIO_DEVICE", str(board_service.socket))
+    with varnik_dio.Board() as board:
+        assert (board.device_kind, board.get("DO5")) == ("service", 1)
+    assert registers.driven_mask(board_file, ["DO5"]) == 1
+
+
+def test_a_socket_nobody_serves_is_refused_saying_to_start_the_service(tmp_path):
+    dead = tmp_path / "dead.sock"
+    with socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET) as server:
+        server.bind(str(dead))  # the file stays, with no one listening
+    with pytest.raises(ConnectionRefusedError) as raised:
+        varnik_dio.Board(dead)
+    assert raised.value.filename == str(dead) and "start the board service" in str(raised.value)
 
 
 def test_a_closed_board_refuses_every_call_and_closes_once(board_file):
