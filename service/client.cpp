@@ -7,7 +7,7 @@
 
 namespace dio_boardd {
 
-Client::Client(int fd) : fd_(fd) {
+Client::Client(int fd, uint64_t now) : fd_(fd), accepted_ns_(now) {
   ucred credentials{};
   socklen_t length = sizeof credentials;
   if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0) {

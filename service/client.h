@@ -29,13 +29,15 @@ class Client {
 
   enum class Phase { kHello, kBoard, kWatch, kDropped };
 
-  // Takes fd; reads the peer's credentials.
-  explicit Client(int fd);
+  // Takes fd, accepted at now (CLOCK_MONOTONIC ns); reads the peer's
+  // credentials.
+  Client(int fd, uint64_t now);
   ~Client();
   Client(const Client &) = delete;
   Client &operator=(const Client &) = delete;
 
   int fd() const { return fd_; }
+  uint64_t accepted_ns() const { return accepted_ns_; }
   Phase phase() const { return phase_; }
   void set_phase(Phase phase) { phase_ = phase; }
   void set_name(const std::string &name) { name_ = name; }
@@ -58,6 +60,7 @@ class Client {
 
  private:
   int fd_;
+  uint64_t accepted_ns_;
   pid_t pid_ = 0;
   uid_t uid_ = 0;
   std::string name_ = "no hello yet";

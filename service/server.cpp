@@ -24,6 +24,9 @@ constexpr int kAcceptsPerRound = 64;
 // connects and says nothing cannot take every descriptor.
 constexpr unsigned kHelloSlack = 16;
 constexpr uint64_t kNsPerUs = 1000;
+// A connection that says no hello for this long is closed, so that silent
+// ones cannot keep out the clients that would speak.
+constexpr uint64_t kHelloTimeoutNs = 5'000'000'000u;
 
 void Log(const std::string &line) { varnik::tools::PrintLine(line); }
 
@@ -104,7 +107,8 @@ bool Server::Run() {
       if (events == 0) continue;
       if (const auto reason = Serve(*clients_[i], events, now)) Disconnect(i, *reason);
     }
-    if (fds[1].revents != 0) AcceptClients();
+    if (fds[1].revents != 0) AcceptClients(now);
+    CloseSilentClients(now);
     if (now >= next_sample_ns_) Sample(now);
     notify_.Tick(now);
   }
@@ -112,7 +116,7 @@ bool Server::Run() {
   return true;
 }
 
-void Server::AcceptClients() {
+void Server::AcceptClients(uint64_t now) {
   for (int round = 0; round < kAcceptsPerRound; ++round) {
     const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
@@ -120,7 +124,7 @@ void Server::AcceptClients() {
         Log(std::string("cannot accept a connection: ") + std::strerror(errno));
       return;
     }
-    auto client = std::make_unique<Client>(fd);
+    auto client = std::make_unique<Client>(fd, now);
     if (clients_.size() >= settings_.max_clients + kHelloSlack) {
       Log("client " + client->Who() + " refused: " + std::to_string(clients_.size()) +
           " connections open (--max-clients " + std::to_string(settings_.max_clients) + ")");
@@ -128,6 +132,13 @@ void Server::AcceptClients() {
     }
     clients_.push_back(std::move(client));
   }
+}
+
+void Server::CloseSilentClients(uint64_t now) {
+  for (size_t i = clients_.size(); i-- > 0;)
+    if (clients_[i]->phase() == Client::Phase::kHello &&
+        now - clients_[i]->accepted_ns() >= kHelloTimeoutNs)
+      Disconnect(i, "no hello within 5s");
 }
 
 std::optional<std::string> Server::Serve(Client &client, short events, uint64_t now) {
@@ -280,6 +291,9 @@ void Server::Disconnect(size_t index, const std::string &reason) {
 int Server::PollTimeoutMs(uint64_t now) const {
   uint64_t wake = next_sample_ns_;
   if (const auto ping = notify_.NextPingNs()) wake = std::min(wake, *ping);
+  for (const auto &client : clients_)
+    if (client->phase() == Client::Phase::kHello)
+      wake = std::min(wake, client->accepted_ns() + kHelloTimeoutNs);
   if (wake <= now) return 0;
   const uint64_t wait_ms = (wake - now + 999'999) / 1'000'000;
   return static_cast<int>(std::min<uint64_t>(wait_ms, 60'000));

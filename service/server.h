@@ -36,7 +36,8 @@ class Server {
   bool Run();
 
  private:
-  void AcceptClients();
+  void AcceptClients(uint64_t now);
+  void CloseSilentClients(uint64_t now);
   // Why the connection must close, or nothing.
   std::optional<std::string> Serve(Client &client, short events, uint64_t now);
   std::optional<std::string> Handle(Client &client, const uint8_t *message, size_t size,

@@ -31,15 +31,6 @@ needs_systemd_analyze() {
   grep -F "/dev/mem:rw" <<<"$output" >/dev/null
 }
 
-@test "the unit is a notifying, watched service whose group reaches its socket's folder" {
-  grep -qx 'Type=notify' "$DIO_BOARDD_UNIT"
-  grep -qx 'NotifyAccess=main' "$DIO_BOARDD_UNIT"
-  grep -q '^WatchdogSec=[1-9]' "$DIO_BOARDD_UNIT"
-  grep -qx 'Group=dio' "$DIO_BOARDD_UNIT"
-  grep -qx 'RuntimeDirectory=varnik-dio' "$DIO_BOARDD_UNIT"
-  grep -qx 'RuntimeDirectoryMode=0750' "$DIO_BOARDD_UNIT"
-}
-
 @test "the shipped options name the device and pass --check" {
   options=$(. "$DIO_BOARDD_DEFAULTS" && echo "$DIO_BOARDD_OPTIONS")
   [[ "$options" == *"--device /dev/mem"* ]]

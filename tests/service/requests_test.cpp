@@ -119,8 +119,18 @@ TEST_F(RequestsTest, ABadMessageIsAnsweredEprotoAndClosedWhileOthersAreServed) {
     EXPECT_EQ(service_->LogLines(line).size(), 1u) << line << " in\n" << service_->Log();
 }
 
-TEST_F(RequestsTest, AHelloBeyondMaxClientsIsRefusedUntilOneLeaves) {
+TEST_F(RequestsTest, BeyondMaxClientsAHelloIsRefusedAndSilentConnectionsAreClosed) {
   Start({"--max-clients", "2"});
+  // Silent connections beyond the limit and its slack keep nobody out for
+  // long: they are closed when their hello is overdue.
+  std::vector<std::unique_ptr<WireClient>> silent;
+  for (int i = 0; i < 2 + 16; ++i) silent.push_back(std::make_unique<WireClient>(socket_path_));
+  WireClient refused(socket_path_);
+  EXPECT_TRUE(refused.ClosedWithin(2)) << "closed at once, not when its hello is overdue";
+  EXPECT_TRUE(silent.front()->ClosedWithin(10)) << "no hello within 5s";
+  silent.clear();
+  ASSERT_TRUE(service_->WaitForLog("disconnected: no hello within 5s", 5));
+
   auto first = Connect();
   auto second = Connect();
   {
