@@ -59,11 +59,11 @@ class Board:
     physical memory device ("/dev/mem", which needs root or CAP_SYS_RAWIO)
     or a simulated board's board file. None, the default, leaves the choice
     to the board library: the device named by $VARNIK_DIO_DEVICE, else the
-    service's socket /run/varnik-dio/board.sock when a service is there,
-    else "/dev/mem". Levels are logical:
-    1 is an active input, a driven output, a lit LED. One board may be used
-    from several threads at once; close() waits for calls under way, also
-    when a signal handler closes the board.
+    service's socket /run/varnik-dio/board.sock when that socket exists
+    (with no fallback when nothing serves it), else "/dev/mem". Levels are
+    logical: 1 is an active input, a driven output, a lit LED. One board
+    may be used from several threads at once; close() waits for calls under
+    way, also when a signal handler closes the board.
 
     The attribute device is the device as a str: for None, the one the
     library's default names; device_kind says what it is.

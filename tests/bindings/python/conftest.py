@@ -155,7 +155,12 @@ class BoardService:
     def stop(self) -> None:
         if self.process.poll() is None:
             self.process.send_signal(signal.SIGTERM)
-        self.process.communicate(timeout=10)
+        try:
+            self.process.communicate(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.communicate()
+            raise
 
 
 @pytest.fixture
@@ -173,9 +178,11 @@ def start_board_service(board_file: Path) -> Iterator[Callable[..., BoardService
     try:
         yield start
     finally:
-        for service in started:
-            service.stop()
-        shutil.rmtree(folder)
+        try:
+            for service in started:
+                service.stop()
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
 
 
 @pytest.fixture
