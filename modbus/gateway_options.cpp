@@ -1,6 +1,7 @@
 #include "gateway_options.h"
 
 #include "argument_parsing.h"
+#include "default_device.h"
 #include "tool_messages.h"
 
 namespace dio_modbusd {
@@ -29,11 +30,13 @@ CLI::Validator NotEmpty(const std::string &what) {
 }  // namespace
 
 void AddGatewayOptions(CLI::App &app, OptionWords &words) {
-  app.add_option("--device", words.device, "The memory device, or a simulated board's board file")
+  app.add_option("--device", words.device,
+                 "The memory device, a simulated board's board file, or the board service's "
+                 "socket (default: $VARNIK_DIO_DEVICE, else the service's socket "
+                 "/run/varnik-dio/board.sock when it serves, else /dev/mem)")
       ->type_name("PATH")
       ->check(NotEmpty("device"))
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)  // as dioctl: the last one wins
-      ->capture_default_str();
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);  // as dioctl: the last one wins
   app.add_option("--listen", words.listen,
                  "Address and port to listen on; port 0 lets the kernel choose")
       ->type_name("ADDRESS:PORT")
@@ -81,7 +84,7 @@ void AddGatewayOptions(CLI::App &app, OptionWords &words) {
 
 GatewayOptions Convert(const OptionWords &words) {
   GatewayOptions options;
-  options.device = words.device;
+  options.device = words.device.empty() ? varnik::tools::DefaultDevice() : words.device;
   options.listen = ParseListenAddress("--listen", words.listen);
   options.check = words.check;
   options.memory_lines = words.memory_lines;

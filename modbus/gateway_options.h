@@ -25,7 +25,7 @@ struct GatewayOptions {
 
 // The words CLI11 fills in, converted by Convert once the parse succeeded.
 struct OptionWords {
-  std::string device = "/dev/mem";
+  std::string device;  // empty: not given, the board library's default device
   std::string listen = "127.0.0.1:502";
   unsigned unit_id = 1;
   bool check = false;

@@ -7,6 +7,7 @@
 
 #include "board_handle.h"
 #include "command_line.h"
+#include "default_device.h"
 #include "device_errors.h"
 #include "interrupt.h"
 #include "tool_messages.h"
@@ -33,16 +34,18 @@ int main(int argc, char **argv) {
   SetProgramName("dioctl");
   CLI::App app("The board's digital inputs, outputs and LEDs from the shell.", "dioctl");
   dioctl::GlobalOptions globals;
-  app.add_option("--device", globals.device,
-                 "The memory device, a simulated board's board file, or the board service's socket")
+  CLI::Option *device = app.add_option(
+      "--device", globals.device,
+      "The memory device, a simulated board's board file, or the board service's socket "
+      "(default: $VARNIK_DIO_DEVICE, else the service's socket " VDIO_SERVICE_SOCKET
+      " when it serves, else /dev/mem)")
       ->type_name("PATH")
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)  // the last one given wins
       ->check(CLI::Validator(
           [](const std::string &path) {
             return path.empty() ? std::string("an empty path names no device") : std::string();
           },
-          ""))  // no description: the help shows the type name alone
-      ->capture_default_str();
+          ""));  // no description: the help shows the type name alone
   app.footer("Exit status: 0 done, 1 device error, 2 usage error, 124 timeout, 130 interrupted (SIGHUP, SIGINT, SIGTERM), 128+N after another stopping signal N.");
   AddVersionFlag(app, vdio_version());
   app.require_subcommand(1);
@@ -56,6 +59,7 @@ int main(int argc, char **argv) {
   dioctl::AddWatchVerbs(app, globals, verbs);
 
   if (const auto ended = ParseCommandLine(app, argc, argv)) return *ended;
+  if (device->count() == 0) globals.device = DefaultDevice();
   try {
     dioctl::InstallInterruptHandlers();
     return RunChosenVerb(verbs);

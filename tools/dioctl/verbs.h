@@ -12,7 +12,9 @@ namespace dioctl {
 
 // Options of the tool itself, given before or after the verb.
 struct GlobalOptions {
-  std::string device = "/dev/mem";
+  // Set from --device, or else to the board library's default device
+  // (DefaultDevice) once the command line is read.
+  std::string device;
 };
 
 // A subcommand and what it does once the command line chose it; run returns

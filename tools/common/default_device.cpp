@@ -1,0 +1,19 @@
+#include "default_device.h"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include "varnik_dio_board.h"
+
+namespace varnik::tools {
+
+std::string DefaultDevice() {
+  const char *named = secure_getenv(VDIO_DEVICE_VARIABLE);
+  if (named != nullptr && named[0] != '\0') return named;
+  struct stat status;
+  if (lstat(VDIO_SERVICE_SOCKET, &status) == 0 && S_ISSOCK(status.st_mode))
+    return VDIO_SERVICE_SOCKET;
+  return "/dev/mem";
+}
+
+}  // namespace varnik::tools
