@@ -63,7 +63,7 @@ needs_systemd_analyze() {
   rm -rf "$units"
   output_is ""
   run -0 systemd-analyze security --offline=yes --threshold=20 "$DIO_MODBUSD_SHARED_UNIT"
-  for setting in DynamicUser= PrivateDevices= NoNewPrivileges= 'CapabilityBoundingSet=~CAP_SYS_RAWIO' \
+  for setting in User=/DynamicUser= PrivateDevices= NoNewPrivileges= 'CapabilityBoundingSet=~CAP_SYS_RAWIO' \
       CapabilityBoundingSet=~CAP_SYS_ADMIN SystemCallFilter=~@privileged; do
     grep -F "✓ $setting" <<<"$output" >/dev/null || { echo "not in force: $setting" >&2; return 1; }
   done
