@@ -1,6 +1,7 @@
 #include "gateway_options.h"
 
 #include "argument_parsing.h"
+#include "command_line.h"
 #include "default_device.h"
 #include "tool_messages.h"
 
@@ -9,6 +10,7 @@ namespace dio_modbusd {
 namespace {
 
 using varnik::tools::DurationRange;
+using varnik::tools::NotEmpty;
 using varnik::tools::ParseDuration;
 using varnik::tools::ParseMask;
 using varnik::tools::UsageError;
@@ -18,14 +20,6 @@ constexpr DurationRange kWatchdogRange{std::chrono::milliseconds(1), std::chrono
 // The board's watcher limits, for the same kind of polling.
 constexpr DurationRange kPollIntervalRange{std::chrono::milliseconds(1), std::chrono::seconds(10)};
 constexpr DurationRange kDebounceRange{Microseconds(0), std::chrono::seconds(60)};
-
-CLI::Validator NotEmpty(const std::string &what) {
-  return CLI::Validator(
-      [what](const std::string &text) {
-        return text.empty() ? "an empty value names no " + what : std::string();
-      },
-      "");
-}
 
 }  // namespace
 

@@ -56,19 +56,12 @@ int Serve(const GatewayOptions &options) {
 }
 
 int Run(const OptionWords &words) {
-  try {
+  return RunReportingStartErrors([&]() -> int {
     const GatewayOptions options = Convert(words);
     for (const std::string &warning : Warnings(options, words)) PrintError(warning);
     if (options.check) return kExitOk;
     return Serve(options);
-  } catch (const UsageError &e) {
-    return ReportUsageError(std::string(e.what()) + "; see " + ProgramName() + " --help");
-  } catch (const DeviceError &e) {
-    return ReportDeviceError(e);
-  } catch (const std::exception &e) {  // ListenError among them
-    PrintError(e.what());
-    return kExitDeviceError;
-  }
+  });
 }
 
 }  // namespace

@@ -80,19 +80,12 @@ int Serve(const ServiceOptions &options) {
 }
 
 int Run(const OptionWords &words) {
-  try {
+  return RunReportingStartErrors([&]() -> int {
     ServiceOptions options = Convert(words);
     options.group = ResolveGroup(options.group_name);
     if (options.check) return kExitOk;
     return Serve(options);
-  } catch (const UsageError &e) {
-    return ReportUsageError(std::string(e.what()) + "; see " + ProgramName() + " --help");
-  } catch (const DeviceError &e) {
-    return ReportDeviceError(e);
-  } catch (const std::exception &e) {  // StartError among them
-    PrintError(e.what());
-    return kExitDeviceError;
-  }
+  });
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <sys/un.h>
 
 #include "argument_parsing.h"
+#include "command_line.h"
 #include "tool_messages.h"
 
 namespace dio_boardd {
@@ -10,6 +11,7 @@ namespace dio_boardd {
 namespace {
 
 using varnik::tools::DurationRange;
+using varnik::tools::NotEmpty;
 using varnik::tools::ParseDuration;
 using varnik::tools::UsageError;
 
@@ -17,14 +19,6 @@ using varnik::tools::UsageError;
 constexpr DurationRange kIntervalRange{std::chrono::milliseconds(1), std::chrono::seconds(10)};
 // sun_path holds the path and its terminating NUL.
 constexpr size_t kMaxSocketPath = sizeof(sockaddr_un::sun_path) - 1;
-
-CLI::Validator NotEmpty(const std::string &what) {
-  return CLI::Validator(
-      [what](const std::string &text) {
-        return text.empty() ? "an empty value names no " + what : std::string();
-      },
-      "");
-}
 
 }  // namespace
 

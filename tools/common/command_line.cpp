@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "device_errors.h"
 #include "tool_messages.h"
 
 namespace varnik::tools {
@@ -39,6 +40,27 @@ CLI::Validator AtLeastOne() {
         return positive ? std::string() : std::string("must be at least 1");
       },
       "");  // no description: the help shows the type name alone
+}
+
+CLI::Validator NotEmpty(const std::string &what) {
+  return CLI::Validator(
+      [what](const std::string &text) {
+        return text.empty() ? "an empty value names no " + what : std::string();
+      },
+      "");
+}
+
+int RunReportingStartErrors(const std::function<int()> &start) {
+  try {
+    return start();
+  } catch (const UsageError &e) {
+    return ReportUsageError(std::string(e.what()) + "; see " + ProgramName() + " --help");
+  } catch (const DeviceError &e) {
+    return ReportDeviceError(e);
+  } catch (const std::exception &e) {  // a start error of the daemon's own
+    PrintError(e.what());
+    return kExitDeviceError;
+  }
 }
 
 std::optional<int> ParseCommandLine(CLI::App &app, int argc, const char *const *argv) {
