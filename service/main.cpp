@@ -2,8 +2,6 @@
 // binds its socket, tells systemd it is ready and serves every program of
 // the board on that socket until a stop signal. Its log goes through a
 // queue that a stalled reader of standard error cannot block.
-#include <sys/stat.h>
-
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <chrono>
@@ -13,6 +11,7 @@
 #include "clock.h"
 #include "command_line.h"
 #include "device_errors.h"
+#include "held_board.h"
 #include "log_queue.h"
 #include "server.h"
 #include "service_options.h"
@@ -34,38 +33,13 @@ constexpr size_t kLogQueueLines = 8192;
 // How long a stop waits for that reader before the service exits anyway.
 constexpr std::chrono::milliseconds kLogDrainWait{1000};
 
-// The board, opened on the device named and nothing else: the service
-// never goes through a socket, its own or another service's.
-class OpenBoard {
- public:
-  explicit OpenBoard(const std::string &device) {
-    struct stat status {};
-    if (stat(device.c_str(), &status) == 0 && S_ISSOCK(status.st_mode))
-      throw StartError("--device " + device + " is a socket, a service's and not a board; name "
-                       "the memory device or a board file");
-    kind_ = S_ISREG(status.st_mode) ? VDIO_DEVICE_BOARD_FILE : VDIO_DEVICE_MEMORY;
-    const int status_code = vdio_open(device.c_str(), &board_);
-    if (status_code < 0) throw DeviceError(device, -status_code);
-  }
-  ~OpenBoard() { vdio_close(board_); }
-  OpenBoard(const OpenBoard &) = delete;
-  OpenBoard &operator=(const OpenBoard &) = delete;
-
-  vdio_board *get() const { return board_; }
-  uint32_t kind() const { return kind_; }
-
- private:
-  vdio_board *board_ = nullptr;
-  uint32_t kind_ = VDIO_DEVICE_MEMORY;
-};
-
 int Serve(const ServiceOptions &options) {
   const int stop_fd = InstallStopSignals(true);
   if (stop_fd < 0) {
     PrintError(std::string("cannot set up the stop signals: ") + std::strerror(errno));
     return kExitDeviceError;
   }
-  const OpenBoard board(options.device);
+  const HeldBoard board(options.device);
   const SocketFile socket(options.socket_path);
   RestrictSocketToGroup(options.socket_path, options.group, options.group_name);
   SystemdNotify notify;
