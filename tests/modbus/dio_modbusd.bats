@@ -7,7 +7,10 @@ load ../common/tool_helpers
 : "${DIO_MODBUSD:?DIO_MODBUSD must name the dio-modbusd program}"
 
 setup() { setup_boards; }
-teardown() { stop_spawned; }
+teardown() {
+  stop_spawned
+  if [ -n "${SERVICE_PID:-}" ]; then kill "$SERVICE_PID" 2>/dev/null || true; fi
+}
 
 DO_REGISTERS=($((0xFDAE04E8)) $((0xFDAE04F0)) $((0xFDAE04F8)) $((0xFDAE0500)) $((0xFDAE0548)) $((0xFDAE0550)) $((0xFDAE0558)) $((0xFDAE0560)))
 LED_REGISTERS=($((0xFDAF04A8)) $((0xFDAF04B0)) $((0xFDAF04B8)))
@@ -69,6 +72,21 @@ driven_registers() {
   [ "$(mb_values 1 0 8)" = "0 0 1 0 0 0 0 1" ]
   [ "$(mb_values 3 0 3)" = "132 60 5" ]
   [ "$(mb_values 0 8 3)" = "1 0 1" ]
+}
+
+@test "through the board service: coils and inputs reach the service's board, the service logs the gateway" {
+  local socket="$BATS_TEST_TMPDIR/board.sock" service_log="$BATS_TEST_TMPDIR/service.log"
+  spawn_prog "$service_log" "$DIO_BOARDD" --device "$BOARD" --socket "$socket" --group "$(id -gn)" --interval 1ms
+  SERVICE_PID=$SPAWNED_PID
+  local i
+  for ((i = 0; i < 200; i++)); do grep -qs "^serving " "$service_log" && break; sleep 0.1; done
+  # The gateway's own --device comes last and wins: the service's socket.
+  start_gateway --device "$socket"
+  run -0 mb 0 0 1 0 1 0 0 1 0 1 1 0 1
+  [ "$(driven_registers)" = "00 01 00 01 01 00 01 00 00 01 00" ]
+  set_input 2 1
+  [ "$(mb_values 1 0 8)" = "0 0 1 0 0 0 0 0" ]
+  grep -q "(dio-modbusd) connected" "$service_log"
 }
 
 @test "counters: rising edges of each input flipped with dio-sim, reset by mask" {
