@@ -1,5 +1,7 @@
 #include "line_io.h"
 
+#include <utility>
+
 #include "device_errors.h"
 
 namespace dio_modbusd {
@@ -8,34 +10,41 @@ namespace {
 
 constexpr uint8_t kAllLeds = 0x07;
 
-// Board calls fail only for arguments that cannot occur here (a NULL board,
-// an LED mask above bit 2, which WriteLeds masks off).
+// Board calls fail for no argument of the gateway's (WriteLeds masks the
+// LEDs' mask), but through the board service they fail once the service is
+// lost: the gateway then stops with a device error (status 1, for systemd
+// to restart it) rather than answer with levels it could not read.
 class BoardLines final : public LineIo {
  public:
-  explicit BoardLines(vdio_board *board) : board_(board) {}
+  BoardLines(vdio_board *board, std::string device) : board_(board), device_(std::move(device)) {}
   ~BoardLines() override { vdio_close(board_); }
   BoardLines(const BoardLines &) = delete;
   BoardLines &operator=(const BoardLines &) = delete;
 
   vdio_state Read() const override {
     vdio_state state{};
-    vdio_read(board_, &state);
+    Check(vdio_read(board_, &state));
     return state;
   }
   uint8_t ReadInputs() const override {
     uint8_t inputs = 0;
-    vdio_read_inputs(board_, &inputs);
+    Check(vdio_read_inputs(board_, &inputs));
     return inputs;
   }
   void WriteOutputs(uint8_t mask, uint8_t values) override {
-    vdio_write_outputs(board_, mask, values);
+    Check(vdio_write_outputs(board_, mask, values));
   }
   void WriteLeds(uint8_t mask, uint8_t values) override {
-    vdio_write_leds(board_, mask & kAllLeds, values);
+    Check(vdio_write_leds(board_, mask & kAllLeds, values));
   }
 
  private:
+  void Check(int result) const {
+    if (result < 0) throw varnik::tools::DeviceError(device_, -result);
+  }
+
   vdio_board *board_;
+  std::string device_;
 };
 
 class MemoryLines final : public LineIo {
@@ -60,7 +69,7 @@ std::unique_ptr<LineIo> OpenBoardLines(const std::string &device) {
   vdio_board *board = nullptr;
   const int result = vdio_open(device.c_str(), &board);
   if (result < 0) throw varnik::tools::DeviceError(device, -result);
-  return std::make_unique<BoardLines>(board);
+  return std::make_unique<BoardLines>(board, device);
 }
 
 std::unique_ptr<LineIo> MakeMemoryLines() { return std::make_unique<MemoryLines>(); }

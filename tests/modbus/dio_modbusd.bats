@@ -74,7 +74,7 @@ driven_registers() {
   [ "$(mb_values 0 8 3)" = "1 0 1" ]
 }
 
-@test "through the board service: coils and inputs reach the service's board, the service logs the gateway" {
+@test "through the board service: Modbus reaches the service's board; a lost service stops the gateway with status 1" {
   local socket="$BATS_TEST_TMPDIR/board.sock" service_log="$BATS_TEST_TMPDIR/service.log"
   spawn_prog "$service_log" "$DIO_BOARDD" --device "$BOARD" --socket "$socket" --group "$(id -gn)" --interval 1ms
   SERVICE_PID=$SPAWNED_PID
@@ -87,6 +87,15 @@ driven_registers() {
   set_input 2 1
   [ "$(mb_values 1 0 8)" = "0 0 1 0 0 0 0 0" ]
   grep -q "(dio-modbusd) connected" "$service_log"
+  # No levels made up once the service is gone: the next poll of the board
+  # fails, and the gateway stops for its supervisor to restart it.
+  kill -KILL "$SERVICE_PID"
+  run mb 1 0 8
+  for ((i = 0; i < 200; i++)); do kill -0 "$SPAWNED_PID" 2>/dev/null || break; sleep 0.1; done
+  ! kill -0 "$SPAWNED_PID" 2>/dev/null || { echo "the gateway still runs"; false; }
+  wait_spawned
+  [ "$status" -eq 1 ]
+  grep -q "^dio-modbusd: $socket: " "$GATEWAY_LOG" || { cat "$GATEWAY_LOG"; false; }
 }
 
 @test "counters: rising edges of each input flipped with dio-sim, reset by mask" {
