@@ -174,14 +174,17 @@ TEST_F(HandshakeTest, ASlowReplyOutlastsSignalsAndAMissingOneLosesTheService) {
   });
   vdio_board *board = nullptr;
   ASSERT_EQ(vdio_open(socket_path_.c_str(), &board), 0);
+  // Under qemu-user (the i386 tests) a process that handled a signal can no
+  // longer join a thread (EDEADLK): the reply is awaited without signals.
+  const bool emulated = *VARNIK_TEST_LAUNCHER != '\0';
   struct sigaction action {};
   action.sa_handler = OnSignal;  // no SA_RESTART
   struct sigaction old {};
-  ASSERT_EQ(sigaction(SIGUSR1, &action, &old), 0);
+  if (!emulated) ASSERT_EQ(sigaction(SIGUSR1, &action, &old), 0);
   const pthread_t caller = pthread_self();
   std::atomic<bool> done{false};
   std::thread interrupter([&] {
-    while (!done.load()) {
+    while (!emulated && !done.load()) {
       pthread_kill(caller, SIGUSR1);
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -189,7 +192,7 @@ TEST_F(HandshakeTest, ASlowReplyOutlastsSignalsAndAMissingOneLosesTheService) {
   const int level = vdio_get(board, VDIO_DI0);
   done = true;
   interrupter.join();
-  sigaction(SIGUSR1, &old, nullptr);
+  if (!emulated) sigaction(SIGUSR1, &old, nullptr);
   EXPECT_EQ(level, 1);
 
   const auto start = std::chrono::steady_clock::now();

@@ -318,9 +318,13 @@ DI0 register byte 0x03"
   # dio-sim's own test preload opens that trace, but traces no device call.
   [ ! -s "$BATS_TEST_TMPDIR/other" ]
   # The board library's default device is the board's, not a board service.
-  VARNIK_DIO_DEVICE=/run/elsewhere.sock run run_prog "$DIO_SIM" --board "$BOARD" run -- printenv VARNIK_DIO_DEVICE
-  status_is 0
-  output_is /dev/mem
+  # (printenv is the machine's: a 64-bit program, which the i386 build's
+  # simulated board cannot reach, so only where the build is the machine's.)
+  if [ -z "${VARNIK_TEST_LAUNCHER:-}" ]; then
+    VARNIK_DIO_DEVICE=/run/elsewhere.sock run run_prog "$DIO_SIM" --board "$BOARD" run -- printenv VARNIK_DIO_DEVICE
+    status_is 0
+    output_is /dev/mem
+  fi
 
   cd "$BATS_TEST_TMPDIR"
   run run_prog "$DIO_SIM" --board "$BOARD" run --trace trace --fail mmap:12 -- "$RUN_PROBE" 0 access
