@@ -180,7 +180,9 @@ TEST_F(HandshakeTest, ASlowReplyOutlastsSignalsAndAMissingOneLosesTheService) {
   struct sigaction action {};
   action.sa_handler = OnSignal;  // no SA_RESTART
   struct sigaction old {};
-  if (!emulated) ASSERT_EQ(sigaction(SIGUSR1, &action, &old), 0);
+  if (!emulated) {
+    ASSERT_EQ(sigaction(SIGUSR1, &action, &old), 0);
+  }
   const pthread_t caller = pthread_self();
   std::atomic<bool> done{false};
   std::thread interrupter([&] {
