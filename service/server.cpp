@@ -85,7 +85,8 @@ bool Server::Run() {
   for (;;) {
     fds.clear();
     fds.push_back({stop_fd_, POLLIN, 0});
-    fds.push_back({listen_fd_, POLLIN, 0});
+    // Paused: a negative descriptor, which poll() skips, keeps the indices.
+    fds.push_back({accept_pause_.Paused(MonotonicNs()) ? -1 : listen_fd_, POLLIN, 0});
     for (const auto &client : clients_) {
       // A board connection whose reply waits is not read: a client that
       // never reads its replies has them pile up in its own socket only.
@@ -120,8 +121,8 @@ void Server::AcceptClients(uint64_t now) {
   for (int round = 0; round < kAcceptsPerRound; ++round) {
     const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
-      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
-        Log(std::string("cannot accept a connection: ") + std::strerror(errno));
+      if (AcceptPause::IsShortage(errno))
+        if (const auto line = accept_pause_.Failed(errno, now)) Log(*line);
       return;
     }
     auto client = std::make_unique<Client>(fd, now);
@@ -296,6 +297,7 @@ void Server::Disconnect(size_t index, const std::string &reason) {
 int Server::PollTimeoutMs(uint64_t now) const {
   uint64_t wake = next_sample_ns_;
   if (const auto ping = notify_.NextPingNs()) wake = std::min(wake, *ping);
+  if (accept_pause_.Paused(now)) wake = std::min(wake, accept_pause_.resume_ns());
   for (const auto &client : clients_)
     if (client->phase() == Client::Phase::kHello)
       wake = std::min(wake, client->accepted_ns() + kHelloTimeoutNs);

@@ -219,6 +219,35 @@ TEST_F(LifecycleTest, OnlyTheGroupsMembersReachTheSocket) {
 
 }  // namespace
 
+// CPU seconds (user and system) the process has used so far.
+double CpuSeconds(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string field;
+  double ticks = 0;
+  for (int index = 3; fields >> field && index <= 15; ++index)
+    if (index >= 14) ticks += std::stod(field);  // utime, stime
+  return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+TEST_F(LifecycleTest, OutOfDescriptorsItWaitsRatherThanSpinsAndServesThoseItHas) {
+  Start({"--max-clients", "100"});
+  auto served = Connect("served");
+  const rlimit few{24, 24};
+  ASSERT_EQ(prlimit(service_->pid(), RLIMIT_NOFILE, &few, nullptr), 0) << std::strerror(errno);
+  std::vector<std::unique_ptr<WireClient>> waiting;
+  for (int i = 0; i < 60; ++i) waiting.push_back(std::make_unique<WireClient>(socket_path_));
+  ASSERT_TRUE(service_->WaitForLog("cannot accept", 5)) << service_->Log();
+  const double before = CpuSeconds(service_->pid());
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  EXPECT_LT(CpuSeconds(service_->pid()) - before, 0.5) << "of 2 s";
+  EXPECT_LE(service_->LogLines("cannot accept").size(), 2u);
+  const auto reply = served->Call(Request(wire::kRead));
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->status, 0);
+}
+
 // Whether the process is gone: no longer there, or a zombie.
 bool Gone(pid_t pid) {
   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
