@@ -39,6 +39,18 @@ void Client::Queue(const varnik::wire::Message &message) {
   varnik::wire::Encode(message, outgoing_.back().data());
 }
 
+void Client::Drop(const varnik::wire::Message &last, uint64_t now) {
+  outgoing_.clear();
+  Queue(last);
+  phase_ = Phase::kDropped;
+  dropped_ns_ = now;
+}
+
+void Client::KeepSendBufferSmall() {
+  const int smallest = 1;  // the kernel raises it to its minimum
+  setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &smallest, sizeof smallest);
+}
+
 bool Client::Flush() {
   while (!outgoing_.empty()) {
     const auto &next = outgoing_.front();

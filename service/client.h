@@ -23,6 +23,9 @@ class Client {
   // Events a watcher may leave unread in the service, on top of what its
   // socket holds, before it is dropped.
   static constexpr size_t kMaxQueuedEvents = 1024;
+  // A dropped watcher is closed once its overflow is sent, or this long
+  // after the drop when it never reads again.
+  static constexpr uint64_t kDropGraceNs = 5'000'000'000u;
   // The largest message read: bigger than any this version knows, so that
   // a hello of another version is still read whole enough to answer.
   static constexpr size_t kReceiveSize = 256;
@@ -50,6 +53,13 @@ class Client {
   ReadResult Receive(uint8_t *buffer, size_t *size);
 
   void Queue(const varnik::wire::Message &message);
+  // Turns a watch into a dropped one at now: the events not yet sent are
+  // discarded, only last (the overflow) waits for the socket.
+  void Drop(const varnik::wire::Message &last, uint64_t now);
+  uint64_t dropped_ns() const { return dropped_ns_; }
+  // The socket's own send buffer as small as the kernel allows, so that
+  // the service's queue, not the kernel's buffer, bounds a watcher's backlog.
+  void KeepSendBufferSmall();
   // Sends what the socket takes; false when the socket failed.
   bool Flush();
   size_t unsent() const { return outgoing_.size(); }
@@ -65,6 +75,7 @@ class Client {
   uid_t uid_ = 0;
   std::string name_ = "no hello yet";
   Phase phase_ = Phase::kHello;
+  uint64_t dropped_ns_ = 0;
   std::deque<std::array<uint8_t, varnik::wire::kMessageSize>> outgoing_;
   int last_error_ = 0;
 };

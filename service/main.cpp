@@ -40,8 +40,9 @@ int Serve(const ServiceOptions &options) {
     return kExitDeviceError;
   }
   const HeldBoard board(options.device);
-  const SocketFile socket(options.socket_path);
+  SocketFile socket(options.socket_path);
   RestrictSocketToGroup(options.socket_path, options.group, options.group_name);
+  socket.Listen();
   SystemdNotify notify;
   notify.Ready(MonotonicNs());
   PrintLine("serving " + options.device + " on " + options.socket_path);

@@ -85,7 +85,8 @@ bool Server::Run() {
   for (;;) {
     fds.clear();
     fds.push_back({stop_fd_, POLLIN, 0});
-    fds.push_back({listen_fd_, POLLIN, 0});
+    // Paused: a negative descriptor, which poll() skips, keeps the indices.
+    fds.push_back({accept_pause_.Paused(MonotonicNs()) ? -1 : listen_fd_, POLLIN, 0});
     for (const auto &client : clients_) {
       // A board connection whose reply waits is not read: a client that
       // never reads its replies has them pile up in its own socket only.
@@ -120,8 +121,8 @@ void Server::AcceptClients(uint64_t now) {
   for (int round = 0; round < kAcceptsPerRound; ++round) {
     const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
-      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
-        Log(std::string("cannot accept a connection: ") + std::strerror(errno));
+      if (AcceptPause::IsShortage(errno))
+        if (const auto line = accept_pause_.Failed(errno, now)) Log(*line);
       return;
     }
     auto client = std::make_unique<Client>(fd, now);
@@ -135,10 +136,14 @@ void Server::AcceptClients(uint64_t now) {
 }
 
 void Server::CloseSilentClients(uint64_t now) {
-  for (size_t i = clients_.size(); i-- > 0;)
-    if (clients_[i]->phase() == Client::Phase::kHello &&
-        now - clients_[i]->accepted_ns() >= kHelloTimeoutNs)
+  for (size_t i = clients_.size(); i-- > 0;) {
+    const Client &client = *clients_[i];
+    if (client.phase() == Client::Phase::kHello && now - client.accepted_ns() >= kHelloTimeoutNs)
       Disconnect(i, "no hello within 5s");
+    else if (client.phase() == Client::Phase::kDropped &&
+             now - client.dropped_ns() >= Client::kDropGraceNs)
+      Disconnect(i, "dropped, and read nothing within 5s");
+  }
 }
 
 std::optional<std::string> Server::Serve(Client &client, short events, uint64_t now) {
@@ -159,8 +164,7 @@ std::optional<std::string> Server::Serve(Client &client, short events, uint64_t 
   }
   if (!client.Flush()) return std::string("send failed: ") + std::strerror(client.last_error());
   if (client.phase() == Client::Phase::kDropped && client.unsent() == 0)
-    return std::string("dropped: it left ") + std::to_string(Client::kMaxQueuedEvents) +
-           " events unread";
+    return std::string("dropped, told of the overflow");
   return std::nullopt;
 }
 
@@ -238,6 +242,7 @@ std::optional<std::string> Server::StartWatch(Client &client, const Message &req
   varnik::board::StartDebounce(&client.watch, request.first, interval_ns, request.third * kNsPerUs,
                                ReadLevels(), now);
   client.set_phase(Client::Phase::kWatch);
+  client.KeepSendBufferSmall();
   client.Queue(Reply(varnik::wire::kWatch, 0));
   return std::nullopt;
 }
@@ -259,8 +264,7 @@ void Server::FeedWatch(Client &client, uint32_t levels, uint64_t now) {
   vdio_event event{};
   while (varnik::board::TakeEvent(&watch, &event)) {
     if (client.unsent() >= Client::kMaxQueuedEvents) {
-      client.Queue(Reply(varnik::wire::kOverflow, 0));
-      client.set_phase(Client::Phase::kDropped);
+      client.Drop(Reply(varnik::wire::kOverflow, 0), now);
       Log("watcher " + client.Who() + " stopped reading: dropped after " +
           std::to_string(Client::kMaxQueuedEvents) + " unread events");
       return;
@@ -273,10 +277,12 @@ void Server::FeedWatch(Client &client, uint32_t levels, uint64_t now) {
   client.Flush();  // at once, rather than after the next poll
 }
 
+// A dropped watcher is on its way out: its slot is free for another.
 unsigned Server::Served() const {
   unsigned served = 0;
   for (const auto &client : clients_)
-    if (client->phase() != Client::Phase::kHello) ++served;
+    if (client->phase() == Client::Phase::kBoard || client->phase() == Client::Phase::kWatch)
+      ++served;
   return served;
 }
 
@@ -291,9 +297,12 @@ void Server::Disconnect(size_t index, const std::string &reason) {
 int Server::PollTimeoutMs(uint64_t now) const {
   uint64_t wake = next_sample_ns_;
   if (const auto ping = notify_.NextPingNs()) wake = std::min(wake, *ping);
+  if (accept_pause_.Paused(now)) wake = std::min(wake, accept_pause_.resume_ns());
   for (const auto &client : clients_)
     if (client->phase() == Client::Phase::kHello)
       wake = std::min(wake, client->accepted_ns() + kHelloTimeoutNs);
+    else if (client->phase() == Client::Phase::kDropped)
+      wake = std::min(wake, client->dropped_ns() + Client::kDropGraceNs);
   if (wake <= now) return 0;
   const uint64_t wait_ms = (wake - now + 999'999) / 1'000'000;
   return static_cast<int>(std::min<uint64_t>(wait_ms, 60'000));

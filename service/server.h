@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "accept_pause.h"
 #include "client.h"
 #include "outside_changes.h"
 #include "systemd_notify.h"
@@ -62,6 +63,7 @@ class Server {
   OutsideChanges outside_;
   uint64_t next_sample_ns_;
   std::vector<std::unique_ptr<Client>> clients_;
+  AcceptPause accept_pause_;
 };
 
 }  // namespace dio_boardd

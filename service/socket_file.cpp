@@ -79,11 +79,11 @@ SocketFile::SocketFile(const std::string &path) : path_(path) {
     device_ = status.st_dev;
     inode_ = status.st_ino;
   }
-  if (listen(fd_, kBacklog) != 0) {
-    const int error = errno;
-    unlink(path.c_str());
-    Fail("cannot listen on " + path + ": " + std::strerror(error), std::exchange(fd_, -1));
-  }
+}
+
+void SocketFile::Listen() {
+  if (listen(fd_, kBacklog) != 0)
+    Fail("cannot listen on " + path_ + ": " + std::strerror(errno));  // the destructor cleans up
 }
 
 SocketFile::~SocketFile() {

@@ -1,6 +1,7 @@
 // The service's socket file: claimed at start (a stale socket replaced, a
-// live one or anything else left alone), bound and listening, and removed
-// at the stop only while it is still the one this service bound.
+// live one or anything else left alone), bound, then listening once its
+// owner restricted it, and removed at the stop only while it is still the
+// one this service bound.
 #ifndef DIO_BOARDD_SOCKET_FILE_H
 #define DIO_BOARDD_SOCKET_FILE_H
 
@@ -12,10 +13,14 @@ namespace dio_boardd {
 
 class SocketFile {
  public:
-  // Binds a SOCK_SEQPACKET socket at path and listens on it, non-blocking.
+  // Binds a non-blocking SOCK_SEQPACKET socket at path, not listening yet.
   // StartError when the path is served by a live service, is not a socket
   // or cannot be bound; a socket nobody accepts on is replaced.
   explicit SocketFile(const std::string &path);
+  // Accepts connections from now on: only once the file's group and mode
+  // are set, so that no one outside the group connects in between.
+  // StartError when it cannot.
+  void Listen();
   // Closes the socket and removes the file, if it is still ours.
   ~SocketFile();
   SocketFile(const SocketFile &) = delete;

@@ -96,8 +96,9 @@ TEST_P(ServiceTest, TheWatchersDescriptorIsReadableWhenAnEventWaits) {
 }
 
 // A watcher that does not read while its lines change many times: the
-// service keeps a bounded backlog, then drops it; the changes kept come
-// first, in order, then -ENOBUFS for good.
+// service keeps a bounded backlog, then drops it and its backlog; the few
+// changes its socket still held come first, in order, then -ENOBUFS for
+// good.
 TEST_P(ServiceTest, AWatcherThatFallsTooFarBehindIsToldENOBUFS) {
   constexpr int kFlips = 400;  // 11 lines each: well beyond the backlog
   ASSERT_EQ(vdio_watch_new(board_, VDIO_OUTPUT_LINES | VDIO_LED_LINES, 1000, 0, &watch_), 0);
@@ -118,8 +119,7 @@ TEST_P(ServiceTest, AWatcherThatFallsTooFarBehindIsToldENOBUFS) {
     }
   }
   EXPECT_EQ(result, -ENOBUFS) << "after " << events << " events";
-  EXPECT_GE(events, 1024);
-  EXPECT_LT(events, kFlips * 11);
+  EXPECT_LE(events, 64) << "stale events before the overflow";
   EXPECT_EQ(vdio_watch_next(watch_, 0, &event), -ENOBUFS);
 }
 

@@ -4,6 +4,7 @@
 // every stop signal, and outputs changed by a program on the registers.
 #include <grp.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -15,6 +16,8 @@
 #include <cstddef>
 #include <cstring>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <thread>
 
 #include "service_fixture.h"
@@ -215,3 +218,62 @@ TEST_F(LifecycleTest, OnlyTheGroupsMembersReachTheSocket) {
 }
 
 }  // namespace
+
+// CPU seconds (user and system) the process has used so far.
+double CpuSeconds(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string field;
+  double ticks = 0;
+  for (int index = 3; fields >> field && index <= 15; ++index)
+    if (index >= 14) ticks += std::stod(field);  // utime, stime
+  return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+TEST_F(LifecycleTest, OutOfDescriptorsItWaitsRatherThanSpinsAndServesThoseItHas) {
+  Start({"--max-clients", "100"});
+  auto served = Connect("served");
+  const rlimit few{24, 24};
+  ASSERT_EQ(prlimit(service_->pid(), RLIMIT_NOFILE, &few, nullptr), 0) << std::strerror(errno);
+  std::vector<std::unique_ptr<WireClient>> waiting;
+  for (int i = 0; i < 60; ++i) waiting.push_back(std::make_unique<WireClient>(socket_path_));
+  ASSERT_TRUE(service_->WaitForLog("cannot accept", 5)) << service_->Log();
+  const double before = CpuSeconds(service_->pid());
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  EXPECT_LT(CpuSeconds(service_->pid()) - before, 0.5) << "of 2 s";
+  EXPECT_LE(service_->LogLines("cannot accept").size(), 2u);
+  const auto reply = served->Call(Request(wire::kRead));
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->status, 0);
+}
+
+// Whether the process is gone: no longer there, or a zombie.
+bool Gone(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  return text.empty() || text.substr(text.rfind(')') + 2, 1) == "Z";
+}
+
+TEST_F(LifecycleTest, ATestThatDiesTakesItsServiceAlong) {
+  int pipe_fds[2];
+  ASSERT_EQ(pipe(pipe_fds), 0);
+  const pid_t test = fork();
+  if (test == 0) {  // a test that ends without its cleanup, as a crash does
+    ServiceProcess service(dir_, Arguments());
+    const pid_t pid = service.WaitServing() ? service.pid() : -1;
+    (void)!write(pipe_fds[1], &pid, sizeof pid);
+    _exit(0);
+  }
+  close(pipe_fds[1]);
+  pid_t service = -1;
+  ASSERT_EQ(read(pipe_fds[0], &service, sizeof service), static_cast<ssize_t>(sizeof service));
+  close(pipe_fds[0]);
+  waitpid(test, nullptr, 0);
+  ASSERT_GT(service, 0) << "the service did not start";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(SlowSeconds(5));
+  while (!Gone(service) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(Gone(service));
+  if (!Gone(service)) kill(service, SIGKILL);
+}

@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -56,6 +56,29 @@ bool WaitUntil(double seconds, const std::function<bool()> &done) {
   return false;
 }
 
+// Only what is safe between fork and exec: the child of a multi-threaded
+// test may run no more.
+[[noreturn]] void ExecDyingWithParent(pid_t parent, char *const *argv, char *const *envp,
+                                      const char *log_path) {
+  // Killed with the test, even when the test crashes before its cleanup.
+  if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) _exit(127);
+  const int input = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  const int log = open(log_path, O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
+  if (input < 0 || log < 0 || dup2(input, STDIN_FILENO) < 0 || dup2(log, STDOUT_FILENO) < 0 ||
+      dup2(log, STDERR_FILENO) < 0)
+    _exit(127);
+  execve(argv[0], argv, envp);
+  _exit(127);
+}
+
+pid_t SpawnDyingWithParent(const std::vector<char *> &argv, const std::vector<char *> &envp,
+                           const std::string &log_path) {
+  const pid_t parent = getpid();
+  const pid_t child = fork();
+  if (child == 0) ExecDyingWithParent(parent, argv.data(), envp.data(), log_path.c_str());
+  return child;
+}
+
 }  // namespace
 
 double SlowSeconds(double seconds) { return UnderEmulator() ? seconds * 5 : seconds; }
@@ -74,16 +97,9 @@ ServiceProcess::ServiceProcess(const std::string &dir, const std::vector<std::st
   argv_strings.insert(argv_strings.end(), args.begin(), args.end());
   std::vector<std::string> env_strings = ServiceEnvironment(dir + "/throwaway-board.img", env);
 
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log_path_.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0600);
-  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
   std::vector<char *> argv = Pointers(argv_strings);
   std::vector<char *> envp = Pointers(env_strings);
-  if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-  posix_spawn_file_actions_destroy(&actions);
+  pid_ = SpawnDyingWithParent(argv, envp, log_path_);
 }
 
 ServiceProcess::~ServiceProcess() {
