@@ -19,7 +19,7 @@ namespace varnik::board {
 namespace {
 
 // Room for a longer message than ours, to tell it from ours by its length.
-constexpr size_t kReceiveRoom = 64;
+constexpr size_t kReceiveRoom = kReplyRoom;
 // The hello answer's operation and version lie in its first twelve bytes,
 // whatever the service's version.
 constexpr size_t kVersionEnd = 12;
@@ -126,17 +126,16 @@ int ConnectToService(const char *path, int *device_kind) {
   return fd;
 }
 
-int RoundTrip(int fd, const wire::Message &request, wire::Message *reply) {
-  uint8_t bytes[kReceiveRoom];
-  wire::Encode(request, bytes);
-  int result = SendAll(fd, bytes, wire::kMessageSize);
+int RoundTrip(int fd, const uint8_t *request, uint8_t *reply) {
+  const uint16_t operation = wire::GetU16(request);
+  int result = SendAll(fd, request, wire::RequestSize(operation));
   if (result != 0) return result;
-  const ssize_t length = ReceiveBefore(fd, bytes, MonotonicMs() + kReplyTimeoutMs);
+  const ssize_t length = ReceiveBefore(fd, reply, MonotonicMs() + kReplyTimeoutMs);
   if (length < 0) return static_cast<int>(length);
-  if (length != static_cast<ssize_t>(wire::kMessageSize)) return -EPROTO;
-  *reply = wire::Decode(bytes);
-  if (reply->operation != request.operation) return -EPROTO;
-  if (reply->status < 0 && !IsErrnoStatus(reply->status)) return -EPROTO;
+  if (length != static_cast<ssize_t>(wire::ReplySize(operation))) return -EPROTO;
+  const wire::Message decoded = wire::Decode(reply);
+  if (decoded.operation != operation) return -EPROTO;
+  if (decoded.status < 0 && !IsErrnoStatus(decoded.status)) return -EPROTO;
   return 0;
 }
 
@@ -156,10 +155,9 @@ int ReceiveWaiting(int fd, wire::Message *message) {
   }
 }
 
-int Ask(ServiceBoard *service, const wire::Message &request, wire::Message *reply) {
-  wire::Message answer;
+int Exchange(ServiceBoard *service, const uint8_t *request, uint8_t *reply) {
   pthread_mutex_lock(&service->lock);
-  int result = service->lost ? -ENOTCONN : RoundTrip(service->fd, request, &answer);
+  const int result = service->lost ? -ENOTCONN : RoundTrip(service->fd, request, reply);
   if (result != 0 && !service->lost) {
     // A reply late, lost or garbled would answer the next request: the
     // connection is not used again.
@@ -167,7 +165,16 @@ int Ask(ServiceBoard *service, const wire::Message &request, wire::Message *repl
     shutdown(service->fd, SHUT_RDWR);
   }
   pthread_mutex_unlock(&service->lock);
+  return result;
+}
+
+int Ask(ServiceBoard *service, const wire::Message &request, wire::Message *reply) {
+  uint8_t request_bytes[wire::kMessageSize];
+  uint8_t reply_bytes[kReplyRoom];
+  wire::Encode(request, request_bytes);
+  const int result = Exchange(service, request_bytes, reply_bytes);
   if (result != 0) return result;
+  const wire::Message answer = wire::Decode(reply_bytes);
   if (reply != nullptr) *reply = answer;
   return answer.status;
 }

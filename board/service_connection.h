@@ -22,11 +22,18 @@ constexpr int kReplyTimeoutMs = 5000;
 // *device_kind is the kind of device the service holds.
 int ConnectToService(const char *path, int *device_kind);
 
-// Sends request on fd and waits for its reply, both retried when a signal
-// interrupts them. 0 with *reply filled; -EPROTO for a reply that is not one
-// to this request; -ECONNRESET when the service closed the connection or did
-// not answer within kReplyTimeoutMs.
-int RoundTrip(int fd, const wire::Message &request, wire::Message *reply);
+// Room for any reply, and for a longer message than ours, to tell it from
+// ours by its length.
+constexpr size_t kReplyRoom = 64;
+static_assert(wire::kClaimInfoSize < kReplyRoom, "a reply must fit with room to spare");
+
+// Sends request (wire::RequestSize bytes for its operation) on fd and waits
+// for its reply into reply (kReplyRoom bytes), both retried when a signal
+// interrupts them. 0 with reply filled; -EPROTO for a reply that is not one
+// to this request (another operation or size, a status that is no errno);
+// -ECONNRESET when the service closed the connection or did not answer
+// within kReplyTimeoutMs.
+int RoundTrip(int fd, const uint8_t *request, uint8_t *reply);
 
 // Receives one message of a connection without waiting: 1 with *message
 // filled, 0 when none is waiting, -ECONNRESET when the service closed the
@@ -46,8 +53,13 @@ struct ServiceBoard {
   char path[sizeof(sockaddr_un::sun_path)];  // for watchers' own connections
 };
 
-// One request on the board's connection, under its lock: the reply's status
-// and, when reply is not NULL, the whole reply. A lost connection stays lost.
+// One round trip on the board's connection, under its lock: 0 with reply
+// (kReplyRoom bytes) filled, or the round trip's error. A lost connection
+// stays lost: -ENOTCONN from then on.
+int Exchange(ServiceBoard *service, const uint8_t *request, uint8_t *reply);
+
+// One request of kMessageSize bytes: the reply's status and, when reply is
+// not NULL, the whole reply.
 int Ask(ServiceBoard *service, const wire::Message &request, wire::Message *reply);
 
 }  // namespace varnik::board

@@ -32,10 +32,13 @@ int StartWatching(int fd, uint32_t lines, uint32_t interval_us, uint32_t debounc
   request.first = lines;
   request.second = interval_us;
   request.third = debounce_us;
-  wire::Message reply;
-  const int result = RoundTrip(fd, request, &reply);
+  uint8_t request_bytes[wire::kMessageSize];
+  uint8_t reply_bytes[kReplyRoom];
+  wire::Encode(request, request_bytes);
+  const int result = RoundTrip(fd, request_bytes, reply_bytes);
   if (result != 0) return result;
-  return reply.status > 0 ? -EPROTO : reply.status;
+  const int32_t status = wire::Decode(reply_bytes).status;
+  return status > 0 ? -EPROTO : status;
 }
 
 // One message of the watch as vdio_watch_next returns it.

@@ -27,9 +27,13 @@ namespace varnik::wire {
 // Bumped on any change to a layout or to an operation's meaning. The hello's
 // first twelve bytes (its operation and the version) never change, so that
 // any two versions can tell each other apart.
-constexpr uint32_t kProtocolVersion = 1;
+// Version 2 added the claims (kClaim..kGetClaim); a service of version 2
+// still serves clients of version 1, answering them as version 1.
+constexpr uint32_t kProtocolVersion = 2;
+constexpr uint32_t kOldestProtocolVersion = 1;
 
-// Every message but the hello: 24 bytes.
+// Every message but the hello, a claim, a pulse and a claim's description:
+// 24 bytes.
 //   0  u16  operation (Operation)
 //   2  u16  0 (reserved)
 //   4  i32  status: 0 or a result (a level), or a negative errno value;
@@ -74,7 +78,34 @@ enum Operation : uint16_t {
   // client did not read its events and the service stopped watching for
   // it; it then closes. The client's next vdio_watch_next is -ENOBUFS.
   kOverflow = 9,
+  // first: line set, second: safe values, third: flags | lease in ms << 32;
+  // then the consumer, kNameSize bytes as the hello's name (kClaimSize in
+  // all). Reply status: 0, -EINVAL or -EBUSY (vdio_claim's).
+  kClaim = 10,
+  // first: line set. Reply status: 0 or -EINVAL.
+  kRelease = 11,
+  // first: line, second: count, third: width in us; then a u64, the period
+  // in us (kPulseSize in all). Reply status, once the first pulse began: 0,
+  // -EINVAL or -EBUSY.
+  kPulse = 12,
+  // first: line. Reply (kClaimInfoSize): status 1 (held), 0 (not held) or
+  // -EINVAL; first the holder's pid, second its lease in ms, third the
+  // VDIO_CLAIM_INFO_* flags; then the consumer, kNameSize bytes.
+  kGetClaim = 13,
 };
+
+constexpr size_t kClaimSize = kMessageSize + kNameSize;
+constexpr size_t kPulseSize = kMessageSize + 8;
+constexpr size_t kClaimInfoSize = kMessageSize + kNameSize;
+
+// The size of a request of operation, and of its reply: every message of
+// an operation has one size.
+constexpr size_t RequestSize(uint16_t operation) {
+  return operation == kClaim ? kClaimSize : operation == kPulse ? kPulseSize : kMessageSize;
+}
+constexpr size_t ReplySize(uint16_t operation) {
+  return operation == kGetClaim ? kClaimInfoSize : kMessageSize;
+}
 
 // A decoded message.
 struct Message {
@@ -133,28 +164,38 @@ inline Message Decode(const uint8_t in[kMessageSize]) {
   return message;
 }
 
-// The hello of a client called name (cut to 31 bytes; bytes outside
-// printable ASCII become '?').
+inline bool IsPrintable(char c) { return c >= 0x20 && c < 0x7f; }
+
+// A name (the hello's program name, a claim's consumer) into the kNameSize
+// bytes at field: cut to 31 bytes, bytes outside printable ASCII become
+// '?', padded with NULs.
+inline void PutName(uint8_t *field, const char *name) {
+  size_t n = 0;
+  for (; name != nullptr && name[n] != '\0' && n < kNameSize - 1; ++n)
+    field[n] = IsPrintable(name[n]) ? static_cast<uint8_t>(name[n]) : '?';
+  for (; n < kNameSize; ++n) field[n] = 0;
+}
+
+// The name at field as a C string in out (kNameSize bytes); bytes outside
+// printable ASCII become '?', so that it is safe to log.
+inline void GetName(const uint8_t *field, char out[kNameSize]) {
+  size_t n = 0;
+  for (; n < kNameSize - 1 && field[n] != 0; ++n)
+    out[n] = IsPrintable(static_cast<char>(field[n])) ? static_cast<char>(field[n]) : '?';
+  out[n] = '\0';
+}
+
+// The hello of a client called name.
 inline void EncodeHello(const char *name, uint8_t out[kHelloSize]) {
   Message hello;
   hello.operation = kHello;
   hello.first = kProtocolVersion;
   Encode(hello, out);
-  uint8_t *field = out + kMessageSize;
-  size_t n = 0;
-  for (; name != nullptr && name[n] != '\0' && n < kNameSize - 1; ++n)
-    field[n] = (name[n] >= 0x20 && name[n] < 0x7f) ? static_cast<uint8_t>(name[n]) : '?';
-  for (; n < kNameSize; ++n) field[n] = 0;
+  PutName(out + kMessageSize, name);
 }
 
-// The name field of a hello as a C string in out (kNameSize bytes); bytes
-// outside printable ASCII become '?', so that it is safe to log.
 inline void DecodeHelloName(const uint8_t in[kHelloSize], char out[kNameSize]) {
-  const uint8_t *field = in + kMessageSize;
-  size_t n = 0;
-  for (; n < kNameSize - 1 && field[n] != 0; ++n)
-    out[n] = (field[n] >= 0x20 && field[n] < 0x7f) ? static_cast<char>(field[n]) : '?';
-  out[n] = '\0';
+  GetName(in + kMessageSize, out);
 }
 
 // READ's first argument.

@@ -275,6 +275,98 @@ VDIO_API int vdio_device_kind(const vdio_board *board);
  * -EINVAL for NULL. */
 VDIO_API int vdio_watch_fd(const vdio_watch *watch);
 
+/* ---- Claims: who drives a line ------------------------------------------ */
+
+/* Through the board service only: on a device opened directly these
+ * functions return -EOPNOTSUPP, since nobody would be left to keep the
+ * promise once the program is gone.
+ *
+ * A claim makes outputs and LEDs this board handle's own: while it holds
+ * them, a write of any other handle that would change one of them
+ * (vdio_set, vdio_write_outputs, vdio_write_leds, vdio_pulse) fails with
+ * -EBUSY and changes nothing, not even its other lines. Reads and watchers
+ * are never refused. A claim ends by vdio_release, vdio_close, or the
+ * handle's connection ending for any reason (the program exits, crashes or
+ * is killed, the service stops): the service then drives its lines to their
+ * safe values at once, or leaves them, with VDIO_CLAIM_KEEP.
+ *
+ * A lease (lease_ms above 0) asks the service to apply the safe values when
+ * the handle falls silent: every call on the board handle feeds it (its
+ * watchers' do not); when none came for lease_ms, the handle's claimed
+ * lines go to their safe values. The claims stay, and the holder's next
+ * write is applied on top. One lease per handle: the last claim's applies to
+ * all of the handle's claims. */
+
+#define VDIO_CLAIM_KEEP 1u /* leave the lines as they are when the claim ends */
+
+struct vdio_claim {
+    uint32_t size;        /* sizeof(struct vdio_claim): lets the struct grow */
+    uint32_t lines;       /* outputs and LEDs to claim, a line set as for vdio_watch_new */
+    uint32_t safe_values; /* levels the lines get when the claim ends or its lease runs
+                             out; bit n = line n, only bits of lines */
+    uint32_t flags;       /* VDIO_CLAIM_KEEP, or 0 */
+    uint32_t lease_ms;    /* 0: no lease */
+    char consumer[32];    /* printable ASCII, at most 31 bytes and a NUL: shown to
+                             others, logged; empty: the program's name */
+};
+
+/* Claims every line of claim->lines for this handle, or none. Lines this
+ * handle holds already take the new safe values, flags and consumer.
+ * -EBUSY when another handle holds one of them or a pulse is under way on
+ * one; -EINVAL for a NULL argument, a size other than sizeof(struct
+ * vdio_claim), no lines, an input or a line outside the map, safe values
+ * outside lines, unknown flags, or a consumer that is not printable ASCII
+ * ending in a NUL within its 32 bytes. */
+VDIO_API int vdio_claim(vdio_board *board, const struct vdio_claim *claim);
+
+/* Ends this handle's claim on lines (a line set), applying their safe values
+ * (or leaving them, with VDIO_CLAIM_KEEP). -EINVAL, with nothing released,
+ * for an empty set or a line this handle does not hold. */
+VDIO_API int vdio_release(vdio_board *board, uint32_t lines);
+
+/* Pulse limits, in microseconds and pulses. */
+#define VDIO_PULSE_MAX_WIDTH_US 3600000000ull  /* 1 h */
+#define VDIO_PULSE_MAX_PERIOD_US 3600000000ull /* 1 h */
+#define VDIO_PULSE_MAX_COUNT 1000000u
+
+/* Has the service pulse output or LED line: it turns the line to the other
+ * level, holds it for width_us and returns it to its starting level, count
+ * times, each pulse starting period_us after the one before (period_us is
+ * ignored for one pulse). Returns once the first pulse has begun; the
+ * service finishes the pulses even when the program is gone. While they
+ * last every write to the line is -EBUSY, this handle's too
+ * (VDIO_CLAIM_INFO_PULSING tells when they are over). A claim that ends, or
+ * whose lease runs out, cuts its lines' pulses short: the safe value wins.
+ * -EBUSY when the line is pulsing already or another handle holds it;
+ * -EINVAL for an input or a line outside the map, width_us of 0 or above
+ * VDIO_PULSE_MAX_WIDTH_US, count of 0 or above VDIO_PULSE_MAX_COUNT, or
+ * (for more than one pulse) period_us not above width_us or above
+ * VDIO_PULSE_MAX_PERIOD_US. */
+VDIO_API int vdio_pulse(vdio_board *board, int line, uint64_t width_us, uint32_t count,
+                        uint64_t period_us);
+
+/* vdio_claim_info's flags. */
+#define VDIO_CLAIM_INFO_SAFE_VALUE 1u /* the line's safe value is 1 */
+#define VDIO_CLAIM_INFO_KEEP 2u       /* claimed with VDIO_CLAIM_KEEP */
+#define VDIO_CLAIM_INFO_MINE 4u       /* held through the handle that asks */
+#define VDIO_CLAIM_INFO_LEASE_OUT 8u  /* the holder's lease ran out: the line is at its
+                                         safe value until the holder writes */
+#define VDIO_CLAIM_INFO_PULSING 16u   /* a pulse is under way (claimed or not) */
+
+struct vdio_claim_info {
+    uint32_t size;     /* sizeof(struct vdio_claim_info), set by the caller */
+    uint32_t flags;    /* VDIO_CLAIM_INFO_* */
+    int32_t pid;       /* the holder's process, as the service sees it */
+    uint32_t lease_ms; /* the holder's lease, 0: none */
+    char consumer[32]; /* the holder's consumer name, NUL-terminated */
+};
+
+/* Who holds line (0..18): 1 with *info filled when a handle holds it, 0
+ * when none does (info is then zero but for its size and
+ * VDIO_CLAIM_INFO_PULSING). -EINVAL for a NULL argument, a size other than
+ * sizeof(struct vdio_claim_info) or a line outside the map. */
+VDIO_API int vdio_get_claim(vdio_board *board, int line, struct vdio_claim_info *info);
+
 /* ---- Version ------------------------------------------------------------ */
 
 /* The product's version, "MAJOR.MINOR.PATCH", of the library the program

@@ -200,7 +200,7 @@ std::optional<std::string> Server::Hello(Client &client, const uint8_t *message,
     return std::string("a request before the hello");
   }
   const uint32_t version = varnik::wire::GetU32(message + 8);
-  if (version != varnik::wire::kProtocolVersion) {
+  if (version < varnik::wire::kOldestProtocolVersion || version > varnik::wire::kProtocolVersion) {
     client.Queue(Reply(varnik::wire::kHello, -EPROTO, varnik::wire::kProtocolVersion));
     return "protocol version " + std::to_string(version) + ", this service speaks " +
            std::to_string(varnik::wire::kProtocolVersion);
@@ -218,7 +218,8 @@ std::optional<std::string> Server::Hello(Client &client, const uint8_t *message,
     return "refused: --max-clients " + std::to_string(settings_.max_clients) + " reached";
   }
   client.set_phase(Client::Phase::kBoard);
-  client.Queue(Reply(varnik::wire::kHello, 0, varnik::wire::kProtocolVersion, settings_.device_kind));
+  // Answered in the client's version: an older client knows no later one.
+  client.Queue(Reply(varnik::wire::kHello, 0, version, settings_.device_kind));
   Log("client " + client.Who() + " connected (" + std::to_string(Served()) + " of " +
       std::to_string(settings_.max_clients) + ")");
   return std::nullopt;

@@ -15,7 +15,8 @@ TEST(BoardExportsTest, OnlyTheBoardInterfaceIsExported) {
       "vdio_get_line_info", "vdio_get",         "vdio_set",            "vdio_read",
       "vdio_read_inputs",   "vdio_write_outputs", "vdio_write_leds",   "vdio_watch_new",
       "vdio_watch_next",    "vdio_watch_free",  "vdio_version",        "vdio_device_kind",
-      "vdio_watch_fd"};
+      "vdio_watch_fd",      "vdio_claim",       "vdio_release",        "vdio_pulse",
+      "vdio_get_claim"};
   EXPECT_EQ(elf::ExportedNames(VARNIK_DIO_BOARD_LIBRARY), expected);
 }
 

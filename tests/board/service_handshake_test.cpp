@@ -99,12 +99,12 @@ TEST_F(HandshakeTest, TheHelloNamesTheProtocolVersionAndTheProgram) {
 
 TEST_F(HandshakeTest, AServiceOfAnotherVersionIsEPROTO) {
   const size_t size = varnik::wire::kMessageSize;
-  EXPECT_EQ(OpenAnswered(Bytes(FakeService::HelloAnswer(2), size)), -EPROTO);
-  Message refused = FakeService::HelloAnswer(2);  // a newer service refusing us
+  EXPECT_EQ(OpenAnswered(Bytes(FakeService::HelloAnswer(varnik::wire::kProtocolVersion + 1), size)), -EPROTO);
+  Message refused = FakeService::HelloAnswer(varnik::wire::kProtocolVersion + 1);  // a newer service refusing us
   refused.status = -EPROTO;
   EXPECT_EQ(OpenAnswered(Bytes(refused, size)), -EPROTO);
   // A newer service's hello may be of another size: its version still tells.
-  EXPECT_EQ(OpenAnswered(Bytes(FakeService::HelloAnswer(2), size + 16)), -EPROTO);
+  EXPECT_EQ(OpenAnswered(Bytes(FakeService::HelloAnswer(varnik::wire::kProtocolVersion + 1), size + 16)), -EPROTO);
 }
 
 TEST_F(HandshakeTest, AShortOrMalformedAnswerIsEPROTO) {

@@ -112,7 +112,7 @@ TEST_F(RequestsTest, ABadMessageIsAnsweredEprotoAndClosedWhileOthersAreServed) {
   EXPECT_TRUE(unknown->ClosedWithin(5));
 
   EXPECT_EQ(served->Call(Request(wire::kGet, VDIO_DO0))->status, 0) << "still served";
-  for (const char *line : {"(no hello yet) disconnected: protocol version 2",
+  for (const char *line : {"(no hello yet) disconnected: protocol version 3",
                            "(no hello yet) disconnected: a request before the hello",
                            "(short) disconnected: a message of 10 bytes, not 24",
                            "(unknown) disconnected: unknown operation 42"})
