@@ -6,6 +6,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -66,9 +67,17 @@ void FakeService::SendBytes(int connection, const std::vector<uint8_t> &bytes) {
 }
 
 varnik::wire::Message FakeService::Receive(int connection) {
-  uint8_t bytes[varnik::wire::kMessageSize] = {};
-  if (!WaitReadable(connection, 5000) || recv(connection, bytes, sizeof bytes, 0) <= 0) return {};
-  return varnik::wire::Decode(bytes);
+  std::vector<uint8_t> bytes = ReceiveBytes(connection);
+  bytes.resize(std::max(bytes.size(), varnik::wire::kMessageSize), 0);
+  return varnik::wire::Decode(bytes.data());
+}
+
+std::vector<uint8_t> FakeService::ReceiveBytes(int connection) {
+  std::vector<uint8_t> bytes(256);
+  const ssize_t got =
+      WaitReadable(connection, 5000) ? recv(connection, bytes.data(), bytes.size(), 0) : -1;
+  bytes.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  return bytes;
 }
 
 void FakeService::AwaitClose(int connection, int seconds) {

@@ -29,6 +29,8 @@ class FakeService {
   // The next message, or one with operation 0 when the client sent none
   // within 5 s or closed.
   static varnik::wire::Message Receive(int connection);
+  // The next message whole, or nothing as above.
+  static std::vector<uint8_t> ReceiveBytes(int connection);
   // Reads and drops whatever comes until the client closes, at most
   // seconds.
   static void AwaitClose(int connection, int seconds);
