@@ -63,6 +63,14 @@ std::vector<uint8_t> LineKeeper::Describe(const Client &client, uint32_t line) c
   return EncodeClaimInfo(claims_.View(static_cast<int>(line), client.id()), false);
 }
 
+void LineKeeper::Feed(uint64_t client, uint64_t now) {
+  if (const auto log = claims_.Feed(client, now)) varnik::tools::PrintLine(*log);
+}
+
+void LineKeeper::Tick(uint64_t now) {
+  for (const SafeLevels &safe : claims_.Expire(now)) Apply(safe);
+}
+
 void LineKeeper::EndClaims(uint64_t client, const std::string &reason) {
   if (const auto safe = claims_.End(client, VDIO_ALL_LINES, reason)) Apply(*safe);
 }

@@ -1,6 +1,6 @@
 // Claims applied to the board: which client may write which output and
 // LED, the claim requests answered, and the safe values driven when a
-// claim ends. The service's own writes are told to OutsideChanges, so that
+// claim ends or its holder's lease runs out. The service's own writes are told to OutsideChanges, so that
 // they are not taken for a program on the registers.
 #ifndef DIO_BOARDD_LINE_KEEPER_H
 #define DIO_BOARDD_LINE_KEEPER_H
@@ -27,6 +27,13 @@ class LineKeeper {
   // The reply to a claim request (IsClaimRequest) of client, the whole
   // message of its wire::RequestSize, at now.
   std::vector<uint8_t> Answer(const Client &client, const uint8_t *message, uint64_t now);
+
+  // A request of client's board connection at now: feeds its lease.
+  void Feed(uint64_t client, uint64_t now);
+  // Applies the safe values of the leases run out by now.
+  void Tick(uint64_t now);
+  // When Tick has something to do next, if ever.
+  std::optional<uint64_t> NextWakeNs() const { return claims_.NextExpiry(); }
 
   // Ends every claim of client (its connection ends for reason).
   void EndClaims(uint64_t client, const std::string &reason);

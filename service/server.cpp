@@ -122,6 +122,7 @@ bool Server::Run() {
     }
     if (fds[1].revents != 0) AcceptClients(now);
     CloseSilentClients(now);
+    keeper_.Tick(MonotonicNs());
     if (now >= next_sample_ns_) Sample(now);
     notify_.Tick(now);
   }
@@ -188,6 +189,7 @@ std::optional<std::string> Server::Handle(Client &client, const uint8_t *message
     // A watch only reads: anything it sends breaks the protocol.
     return "a message of " + std::to_string(size) + " bytes on a watch connection";
   }
+  keeper_.Feed(client.id(), now);  // any request shows the client alive
   const size_t expected = varnik::wire::RequestSize(operation);
   if (size != expected) {
     QueueError(client, operation, -EPROTO);
@@ -321,6 +323,7 @@ int Server::PollTimeoutMs(uint64_t now) const {
   uint64_t wake = next_sample_ns_;
   if (const auto ping = notify_.NextPingNs()) wake = std::min(wake, *ping);
   if (accept_pause_.Paused(now)) wake = std::min(wake, accept_pause_.resume_ns());
+  if (const auto keeper = keeper_.NextWakeNs()) wake = std::min(wake, *keeper);
   for (const auto &client : clients_)
     if (client->phase() == Client::Phase::kHello)
       wake = std::min(wake, client->accepted_ns() + kHelloTimeoutNs);
