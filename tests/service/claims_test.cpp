@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <future>
 #include <thread>
 
 #include "board_registers.h"
@@ -156,6 +157,77 @@ TEST_F(ClaimTest, ALeaseRunsOutWhenItsHolderFallsSilentAndItsNextWriteRecovers) 
   const std::string who = "lease of leaser (pid " + std::to_string(getpid()) + ")";
   EXPECT_TRUE(service_->WaitForLog(who + " ran out after 200ms: DO0=1 DO1=0 DO2=1 DO3=0", 5));
   EXPECT_TRUE(service_->WaitForLog(who + " fed again after ", 5)) << service_->Log();
+}
+
+TEST_F(ClaimTest, APulseIsCarriedOutByTheServiceAndRefusesEveryWriteWhileItLasts) {
+  Start();
+  vdio_board *a = Open();
+  vdio_board *b = Open();
+  const uint64_t width_us = SlowMachine() ? 20000 : 5000;
+  const uint64_t period_us = 3 * width_us;
+  // Edges are due at set times; a loaded machine wakes the service late.
+  const double tolerance_us = SlowMachine() ? width_us / 2.0 : 2000;
+  auto sampled = std::async(std::launch::async, [this] { return SampleOutput(0, 5, 10); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the sampler runs
+  ASSERT_EQ(vdio_pulse(a, VDIO_DO0, width_us, 5, period_us), 0);
+  EXPECT_EQ(vdio_set(b, VDIO_DO0, 0), -EBUSY);
+  EXPECT_EQ(vdio_write_outputs(a, 0x03, 0x00), -EBUSY) << "its own writes too";
+  EXPECT_EQ(vdio_pulse(b, VDIO_DO0, 1000, 1, 0), -EBUSY);
+  const auto claim = Claim(1u << VDIO_DO0, 0, 0, 0, "late");
+  EXPECT_EQ(vdio_claim(b, &claim), -EBUSY);
+  vdio_claim_info info{};
+  info.size = sizeof info;
+  EXPECT_EQ(vdio_get_claim(b, VDIO_DO0, &info), 0);
+  EXPECT_EQ(info.flags, VDIO_CLAIM_INFO_PULSING);
+  EXPECT_EQ(vdio_set(b, VDIO_DO1, 1), 0) << "other lines are written";
+
+  const std::vector<LevelChange> changes = sampled.get();
+  ASSERT_EQ(changes.size(), 10u) << service_->Log();
+  std::string seen;
+  for (const LevelChange &change : changes)
+    seen += std::to_string(change.level) + "@" + std::to_string(change.at_us) + "us ";
+  for (size_t k = 0; k < 5; ++k) {
+    SCOPED_TRACE("pulse " + std::to_string(k) + ", seen " + seen);
+    EXPECT_EQ(changes[2 * k].level, 1);
+    EXPECT_EQ(changes[2 * k + 1].level, 0);
+    EXPECT_NEAR(changes[2 * k + 1].at_us - changes[2 * k].at_us, width_us, tolerance_us);
+    EXPECT_NEAR(changes[2 * k].at_us - changes[0].at_us, k * period_us, tolerance_us);
+  }
+  EXPECT_EQ(vdio_get_claim(b, VDIO_DO0, &info), 0);
+  EXPECT_EQ(info.flags, 0u) << "over";
+  EXPECT_EQ(vdio_set(b, VDIO_DO0, 1), 0);
+}
+
+TEST_F(ClaimTest, APulseOutlivesItsClientButNotTheClaimOfItsLine) {
+  Start();
+  const Holder pulser = SpawnChild(
+      [](vdio_board *board) { return vdio_pulse(board, VDIO_DO1, 50000, 3, 100000) == 0; });
+  ASSERT_GT(pulser.pid, 0);
+  kill(pulser.pid, SIGKILL);
+  waitpid(pulser.pid, nullptr, 0);
+  const std::vector<LevelChange> rest = SampleOutput(1, 2, 6);
+  ASSERT_EQ(rest.size(), 5u) << "the first pulse's end and two more pulses\n" << service_->Log();
+  EXPECT_EQ(rest.back().level, 0) << "back at its starting level";
+  EXPECT_NEAR(rest.back().at_us - rest.front().at_us, 200000, SlowMachine() ? 50000 : 5000);
+
+  vdio_board *a = Open();
+  const auto cut = Claim((1u << VDIO_DO2) | (1u << VDIO_DO3), 0, 0, 0, "cutter");
+  ASSERT_EQ(vdio_claim(a, &cut), 0);
+  ASSERT_EQ(vdio_pulse(a, VDIO_DO2, 10'000'000, 1, 0), 0);
+  ASSERT_EQ(OutputsOnBoard() & 0x04, 0x04);
+  ASSERT_EQ(vdio_release(a, 1u << VDIO_DO2), 0);
+  EXPECT_EQ(OutputsOnBoard() & 0x04, 0x00) << "the safe value wins";
+  vdio_claim_info info{};
+  info.size = sizeof info;
+  EXPECT_EQ(vdio_get_claim(a, VDIO_DO2, &info), 0);
+  EXPECT_EQ(info.flags, 0u) << "no pulse left";
+
+  const auto keep = Claim(1u << VDIO_DO4, 0, VDIO_CLAIM_KEEP, 0, "keeper");
+  ASSERT_EQ(vdio_claim(a, &keep), 0);
+  ASSERT_EQ(vdio_pulse(a, VDIO_DO4, 30000, 1, 0), 0);
+  ASSERT_EQ(vdio_release(a, 1u << VDIO_DO4), 0);
+  EXPECT_EQ(OutputsOnBoard() & 0x10, 0x10) << "kept: the pulse goes on";
+  EXPECT_TRUE(WaitForOutputs(0x10, 0x00, 1)) << "and ends";
 }
 
 TEST_F(ClaimTest, AVersionOneClientIsStillServed) {
