@@ -12,6 +12,7 @@
 #include "board_requests.h"
 #include "claim_requests.h"
 #include "clock.h"
+#include "stop_policy.h"
 #include "stop_signals.h"
 #include "tool_messages.h"
 
@@ -344,8 +345,14 @@ timespec Server::PollTimeout(uint64_t now) const {
 
 void Server::Stop(const std::string &cause) {
   const std::string reason = "service stopping " + cause;
+  // First the claims' own safe values, then the pulses left, then the
+  // outputs nobody claimed: a claimed line is never given the stop's level.
+  const uint32_t claimed = keeper_.Claimed();
+  for (const auto &client : clients_) keeper_.EndClaims(client->id(), reason);
+  keeper_.FinishPulses();
+  const std::string outputs = ApplyStopOutputs(board_, settings_.stop_outputs, claimed);
   while (!clients_.empty()) Disconnect(clients_.size() - 1, reason);
-  Log("stopped " + cause + "; outputs left as they are");
+  Log("stopped " + cause + "; " + outputs);
 }
 
 }  // namespace dio_boardd

@@ -230,6 +230,28 @@ TEST_F(ClaimTest, APulseOutlivesItsClientButNotTheClaimOfItsLine) {
   EXPECT_TRUE(WaitForOutputs(0x10, 0x00, 1)) << "and ends";
 }
 
+TEST_F(ClaimTest, AStopAppliesTheClaimsSafeValuesThenStopOutputsToTheOthers) {
+  Start({"--stop-outputs", "0x0f"});
+  vdio_board *a = Open();
+  vdio_board *b = Open();
+  ASSERT_EQ(vdio_write_outputs(a, 0xFF, 0xF2), 0);
+  const auto safe = Claim(0x3u << VDIO_DO0, 1u << VDIO_DO0, 0, 0, "mixer");
+  ASSERT_EQ(vdio_claim(a, &safe), 0);
+  const auto keep = Claim(1u << VDIO_DO6, 0, VDIO_CLAIM_KEEP, 0, "keeper");
+  ASSERT_EQ(vdio_claim(b, &keep), 0);
+  const int status = service_->Stop(SIGTERM, 10);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << service_->Log();
+  EXPECT_EQ(OutputsOnBoard(), 0x4D) << "DO0=1 DO1=0 safe, DO6=1 kept, DO2..DO5 and DO7 0x0f's";
+  const std::string pid = std::to_string(getpid());
+  for (const std::string &line : std::vector<std::string>
+       {"claim of DO0,DO1 by mixer (pid " + pid +
+            ") ended (service stopping on SIGTERM): DO0=1 DO1=0",
+        "claim of DO6 by keeper (pid " + pid +
+            ") ended (service stopping on SIGTERM): left as they are (keep)",
+        "stopped on SIGTERM; outputs nobody claimed set to DO2=1 DO3=1 DO4=0 DO5=0 DO7=0"})
+    EXPECT_EQ(service_->LogLines(line).size(), 1u) << line << " in\n" << service_->Log();
+}
+
 TEST_F(ClaimTest, AVersionOneClientIsStillServed) {
   Start();
   WireClient old(socket_path_);
