@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <cstring>
 #include <future>
@@ -250,6 +252,66 @@ TEST_F(ClaimTest, AStopAppliesTheClaimsSafeValuesThenStopOutputsToTheOthers) {
             ") ended (service stopping on SIGTERM): left as they are (keep)",
         "stopped on SIGTERM; outputs nobody claimed set to DO2=1 DO3=1 DO4=0 DO5=0 DO7=0"})
     EXPECT_EQ(service_->LogLines(line).size(), 1u) << line << " in\n" << service_->Log();
+}
+
+// Toggles line count times through board, checking each write by a read
+// back: the updates lost, and the reads that showed DO7, which only a
+// write through a claim could have set.
+struct Toggled {
+  int lost = 0;
+  int leaked = 0;
+};
+Toggled Toggle(vdio_board *board, int line, int count) {
+  Toggled result;
+  for (int i = 0; i < count; ++i) {
+    const int level = i & 1;
+    vdio_state state{};
+    if (vdio_set(board, line, level) != 0 || vdio_read(board, &state) != 0 ||
+        ((state.outputs >> (line - VDIO_DO0)) & 1) != level)
+      ++result.lost;
+    if (state.outputs & 0x80) ++result.leaked;
+  }
+  return result;
+}
+
+TEST_F(ClaimTest, UnderLoadNoUpdateIsLostAndNothingGoesThroughAClaim) {
+  Start();
+  // A few seconds on x86-64; emulated or sanitized builds run far slower.
+  const int count = SlowMachine() ? 2000 : 100000;
+  vdio_board *first = Open();
+  vdio_board *second = Open();
+  vdio_board *intruder = Open();
+  const auto claim_first = Claim(1u << VDIO_DO0, 0, 0, 0, "first");
+  const auto claim_second = Claim(1u << VDIO_DO1, 0, 0, 0, "second");
+  ASSERT_EQ(vdio_claim(first, &claim_first), 0);
+  ASSERT_EQ(vdio_claim(second, &claim_second), 0);
+  std::atomic<bool> done{false};
+  std::atomic<int> refused{0};
+  std::atomic<int> other{0};
+  // Always DO7=1 with a claimed line: one write through would show it.
+  std::thread hammer([&] {
+    for (int i = 0; !done; ++i) {
+      const int status = (i & 1) ? vdio_write_outputs(intruder, 0x83, 0x80 | (i & 2 ? 3 : 0))
+                                 : vdio_set(intruder, VDIO_DO0 + (i & 2 ? 1 : 0), 1);
+      ++(status == -EBUSY ? refused : other);
+    }
+  });
+  const auto start = std::chrono::steady_clock::now();
+  auto first_result = std::async(std::launch::async, [&] { return Toggle(first, VDIO_DO0, count); });
+  const Toggled second_result = Toggle(second, VDIO_DO1, count);
+  const Toggled first_done = first_result.get();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  done = true;
+  hammer.join();
+  RecordProperty("toggles_per_client", count);
+  RecordProperty("seconds", std::to_string(seconds));
+  std::printf("%d toggles per client in %.2f s; the intruder refused %d times\n", count, seconds,
+              refused.load());
+  EXPECT_EQ(first_done.lost + second_result.lost, 0);
+  EXPECT_EQ(first_done.leaked + second_result.leaked, 0);
+  EXPECT_EQ(other.load(), 0) << "every intruding write is -EBUSY";
+  EXPECT_GT(refused.load(), 0);
+  EXPECT_EQ(OutputsOnBoard() & 0x80, 0);
 }
 
 TEST_F(ClaimTest, AVersionOneClientIsStillServed) {
