@@ -44,9 +44,10 @@ struct ClaimView {
 
 class ClaimTable {
  public:
-  // The lines held by clients other than client.
+  // The lines held by clients other than client (0: by any client).
   uint32_t HeldByOthers(uint64_t client) const;
   uint32_t HeldBy(uint64_t client) const;
+  uint32_t Held() const { return HeldByOthers(0); }
 
   // Claims (or updates) every line of request for client, whose process is
   // pid, at now. The caller checked that no other client holds them.
