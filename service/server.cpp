@@ -255,7 +255,8 @@ std::optional<std::string> Server::Hello(Client &client, const uint8_t *message,
 void Server::AnswerBoardRequest(Client &client, const Message &request) {
   const uint32_t written = WrittenLines(request);
   // Through a claim, nothing is written, not even the request's other lines.
-  if (const int32_t refused = keeper_.CheckWrite(client.id(), written)) {
+  const int32_t refused = IsWellFormedWrite(request) ? keeper_.CheckWrite(client.id(), written) : 0;
+  if (refused != 0) {
     client.Queue(Reply(request.operation, refused));
     return;
   }

@@ -76,6 +76,8 @@ TEST_F(ClaimTest, OnlyTheHolderWritesItsLinesAndBadClaimsAreRefused) {
     EXPECT_EQ(reply->status, -EINVAL) << what;
   }
   EXPECT_EQ(raw->Call(Request(wire::kRelease, 1u << VDIO_DI0))->status, -EINVAL);
+  EXPECT_EQ(raw->Call(Request(wire::kSet, VDIO_DO0, 2))->status, -EINVAL) << "bad before busy";
+  EXPECT_EQ(raw->Call(Request(wire::kWriteOutputs, 0x101, 0))->status, -EINVAL);
   EXPECT_EQ(raw->Call(Request(wire::kGetClaim, 19))->status, -EINVAL);
   EXPECT_EQ(vdio_set(b, VDIO_DO5, 1), 0) << "none of them claimed DO5";
   for (const size_t size : {wire::kMessageSize, wire::kClaimSize + 1}) {
