@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "board_handle.h"
+#include "claim_refusal.h"
 #include "command_line.h"
 #include "default_device.h"
 #include "device_errors.h"
@@ -67,6 +68,9 @@ int main(int argc, char **argv) {
     return ReportUsageError(e.what());
   } catch (const DeviceError &e) {
     return ReportDeviceError(e);
+  } catch (const dioctl::WriteRefused &e) {
+    PrintError(e.what());
+    return kExitDeviceError;
   } catch (const dioctl::BoardCallError &e) {
     return ReportDeviceError(DeviceError(globals.device, e.error()));
   } catch (const OutputError &e) {
