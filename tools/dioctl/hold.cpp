@@ -109,16 +109,17 @@ void AnnounceHold(const HoldPlan &plan) {
 void FeedLease(vdio_board *board, const HoldPlan &plan) {
   vdio_claim_info info{};
   info.size = sizeof info;
-  const int first = LinesOf(plan.lines).front();
-  const int held = Checked(vdio_get_claim(board, first, &info));
+  const std::vector<int> lines = LinesOf(plan.lines);
+  const int held = Checked(vdio_get_claim(board, lines.front(), &info));
   if (held != 1 || (info.flags & VDIO_CLAIM_INFO_MINE) == 0)
-    throw std::runtime_error("the board service no longer holds " + JoinLineNames(LinesOf(plan.lines)) +
-                             " for dioctl; the hold has ended");
+    throw HoldEnded("the board service no longer holds " + JoinLineNames(lines) +
+                    " for dioctl; the hold has ended");
   if (info.flags & VDIO_CLAIM_INFO_LEASE_OUT)
-    throw std::runtime_error("the lease ran out (dioctl sent nothing for " +
-                             FormatDuration(std::chrono::milliseconds(plan.lease_ms)) +
-                             "): the board service put " + JoinLineNames(LinesOf(plan.lines)) +
-                             " to their safe values; the hold has ended");
+    throw HoldEnded("the lease ran out (dioctl sent nothing for " +
+                    FormatDuration(std::chrono::milliseconds(plan.lease_ms)) +
+                    "): the board service put " + JoinLineNames(lines) +
+                    (lines.size() == 1 ? " to its safe value" : " to their safe values") +
+                    "; the hold has ended");
 }
 
 // Until a stop signal, a request every third of the lease.

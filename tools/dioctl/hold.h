@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,13 @@
 #include "board_handle.h"
 
 namespace dioctl {
+
+// The hold ended without a stop signal: the lease ran out, or the service
+// no longer holds the lines. main prints its message and exits 1.
+class HoldEnded : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 // set's options that shape a hold, as given on the command line.
 struct HoldOptions {

@@ -10,6 +10,7 @@
 #include "command_line.h"
 #include "default_device.h"
 #include "device_errors.h"
+#include "hold.h"
 #include "interrupt.h"
 #include "tool_messages.h"
 #include "varnik_dio_board.h"
@@ -69,6 +70,9 @@ int main(int argc, char **argv) {
   } catch (const DeviceError &e) {
     return ReportDeviceError(e);
   } catch (const dioctl::WriteRefused &e) {
+    PrintError(e.what());
+    return kExitDeviceError;
+  } catch (const dioctl::HoldEnded &e) {
     PrintError(e.what());
     return kExitDeviceError;
   } catch (const dioctl::BoardCallError &e) {
