@@ -33,19 +33,24 @@ stop_holder() {
 }
 
 @test "set --hold, stopped by a signal of the stop table, releases its lines to their safe values" {
-  for signal in INT TERM HUP USR1; do
+  # SIGKILL: dioctl cannot act, the service applies the same safe values
+  # within its interval (1 ms) and 100 ms of the holder's end.
+  for signal in KILL INT TERM HUP USR1; do
     hold DO2=1 LED1=0 --safe 0x100
     [ "$(peek "${DO_REGISTERS[2]}")$(peek "${LED_REGISTERS[0]}")" = 0001 ] ||
       { echo "SIG$signal: not set" >&2; false; }
     stop_holder "$signal"
+    ended=$(date +%s%N)
     case $signal in
-      USR1) expected=$((128 + $(kill -l USR1))) ;;
+      USR1 | KILL) expected=$((128 + $(kill -l "$signal"))) ;;
       *) expected=130 ;;
     esac
     [ "$status" -eq "$expected" ] || { echo "SIG$signal: status $status, not $expected" >&2; false; }
     # DO2 inactive, LED1 lit: the safe values.
-    [ "$(peek "${DO_REGISTERS[2]}")$(peek "${LED_REGISTERS[0]}")" = 0100 ] ||
-      { echo "SIG$signal: not at the safe values" >&2; cat "$HOLDER_OUT" >&2; false; }
+    until [ "$(peek "${DO_REGISTERS[2]}")$(peek "${LED_REGISTERS[0]}")" = 0100 ]; do
+      [ "$signal" = KILL ] && [ $(($(date +%s%N) - ended)) -lt 101000000 ] ||
+        { echo "SIG$signal: not at the safe values" >&2; cat "$HOLDER_OUT" >&2; false; }
+    done
   done
   grep -qx "released DO2 and LED1 (now at their safe values)" "$HOLDER_OUT"
 
