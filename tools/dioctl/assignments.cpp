@@ -24,6 +24,15 @@ uint32_t WrittenLines(const std::vector<Assignment> &assignments) {
   return lines;
 }
 
+uint32_t WrittenLevels(const std::vector<Assignment> &assignments) {
+  uint32_t levels = 0;
+  for (const Assignment &assignment : assignments) {
+    const uint32_t lines = assignment.lines.Bits();
+    levels = (levels & ~lines) | ((assignment.value << assignment.lines.first) & lines);
+  }
+  return levels;
+}
+
 void ApplyAssignment(vdio_board *board, const Assignment &assignment) {
   const LineSet &lines = assignment.lines;
   const auto all = static_cast<uint8_t>((1u << lines.count) - 1);

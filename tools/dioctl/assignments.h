@@ -24,6 +24,10 @@ Assignment ParseAssignment(const std::string &word);
 // The lines the assignments write, as a line set (bit n = line n).
 uint32_t WrittenLines(const std::vector<Assignment> &assignments);
 
+// The levels the assignments leave their lines at, as a line set (bit n =
+// line n): a later assignment of a line wins.
+uint32_t WrittenLevels(const std::vector<Assignment> &assignments);
+
 // Drives the assignment's lines, which must be outputs or LEDs; a write
 // refused by a claim throws WriteRefused.
 void ApplyAssignment(vdio_board *board, const Assignment &assignment);

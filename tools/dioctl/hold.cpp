@@ -104,8 +104,18 @@ void AnnounceHold(const HoldPlan &plan) {
   varnik::tools::FlushOutput();
 }
 
-// A request on the claim's own connection, which feeds the lease; a lease
-// that ran out anyway (dioctl was stopped, or starved) ends the hold.
+// The levels of the driven lines now, as a line set.
+uint32_t DrivenLevels(vdio_board *board) {
+  vdio_state state{};
+  Checked(vdio_read(board, &state));
+  return static_cast<uint32_t>(state.outputs) << VDIO_DO0 |
+         static_cast<uint32_t>(state.leds) << VDIO_LED1;
+}
+
+// Requests on the claim's own connection, which feed the lease. A lease
+// that ran out anyway (dioctl was stopped, or starved) ends the hold: the
+// service put the lines to their safe values, which the first request
+// after does not undo, so a held line no longer at its level tells it.
 void FeedLease(vdio_board *board, const HoldPlan &plan) {
   vdio_claim_info info{};
   info.size = sizeof info;
@@ -114,7 +124,12 @@ void FeedLease(vdio_board *board, const HoldPlan &plan) {
   if (held != 1 || (info.flags & VDIO_CLAIM_INFO_MINE) == 0)
     throw HoldEnded("the board service no longer holds " + JoinLineNames(lines) +
                     " for dioctl; the hold has ended");
-  if (info.flags & VDIO_CLAIM_INFO_LEASE_OUT)
+  const bool moved = ((DrivenLevels(board) ^ plan.levels) & plan.lines) != 0;
+  if (moved && plan.lease_ms == 0)
+    throw HoldEnded(JoinLineNames(lines) +
+                    " changed without the board service (a program wrote the registers "
+                    "directly); the hold has ended");
+  if (moved || (info.flags & VDIO_CLAIM_INFO_LEASE_OUT) != 0)
     throw HoldEnded("the lease ran out (dioctl sent nothing for " +
                     FormatDuration(std::chrono::milliseconds(plan.lease_ms)) +
                     "): the board service put " + JoinLineNames(lines) +
@@ -142,8 +157,8 @@ std::optional<HoldPlan> PlanHold(const HoldOptions &options,
     RequireHoldFor(options);
     return std::nullopt;
   }
-  HoldPlan plan{WrittenLines(assignments), 0, false, LeaseMs(options.lease),
-                Consumer(options.consumer)};
+  HoldPlan plan{WrittenLines(assignments), WrittenLevels(assignments), 0, false,
+                LeaseMs(options.lease), Consumer(options.consumer)};
   plan.keep = options.safe && *options.safe == "keep";
   if (options.safe && !plan.keep) plan.safe_values = SafeValues(*options.safe, plan.lines);
   return plan;

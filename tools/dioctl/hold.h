@@ -34,6 +34,7 @@ struct HoldOptions {
 // A claim, checked whole before the board is opened.
 struct HoldPlan {
   uint32_t lines;        // a line set, bit n = line n
+  uint32_t levels;       // the levels set, bit n = line n
   uint32_t safe_values;  // bit n = line n
   bool keep;             // VDIO_CLAIM_KEEP
   uint32_t lease_ms;     // 0: none
