@@ -21,7 +21,8 @@ hold() {
   HOLDER_OUT="$BATS_TEST_TMPDIR/holder.out"
   spawn_prog "$HOLDER_OUT" "$DIOCTL" --device "$SOCKET" set --hold "$@"
   HOLDER_PID=$SPAWNED_PID
-  wait_for_text "press Ctrl-C to release" "$HOLDER_OUT" || { cat "$HOLDER_OUT" >&2; return 1; }
+  wait_for_text "press Ctrl-C to release" "$HOLDER_OUT" "$HOLDER_PID" ||
+    { cat "$HOLDER_OUT" >&2; return 1; }
 }
 
 # Ends the holder with signal $1; its exit status into $status.

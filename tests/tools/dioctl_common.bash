@@ -89,11 +89,13 @@ start_board_service() {
   wait_for_text serving "$SERVICE_LOG" || { cat "$SERVICE_LOG" >&2; return 1; }
 }
 
-# Waits, at most 20 s, until file $2 holds text $1.
+# Waits, at most 20 s, until file $2 holds text $1; gives up at once when
+# process $3, if given, has ended.
 wait_for_text() {
   local i
   for ((i = 0; i < 400; i++)); do
     grep -qsF -- "$1" "$2" && return 0
+    [ -z "${3:-}" ] || kill -0 "$3" 2>/dev/null || { grep -qsF -- "$1" "$2"; return; }
     sleep 0.05
   done
   return 1

@@ -172,8 +172,11 @@ int HoldWhileSetting(BoardHandle &board, const HoldPlan &plan,
   AnnounceHold(plan);
   HoldUntilStopped(board.get(), plan);
   Checked(vdio_release(board.get(), plan.lines));
-  std::printf("released %s (%s)\n", JoinLineNames(LinesOf(plan.lines)).c_str(),
-              plan.keep ? "left as they are" : "now at their safe values");
+  const std::vector<int> lines = LinesOf(plan.lines);
+  const bool one = lines.size() == 1;
+  std::printf("released %s (%s)\n", JoinLineNames(lines).c_str(),
+              plan.keep ? (one ? "left as it is" : "left as they are")
+                        : (one ? "now at its safe value" : "now at their safe values"));
   return InterruptedStatus();
 }
 
