@@ -52,6 +52,19 @@ bool IsWriteRequest(uint16_t operation) {
          operation == varnik::wire::kWriteLeds;
 }
 
+bool IsWellFormedWrite(const Message &request) {
+  switch (request.operation) {
+    case varnik::wire::kSet:
+      return request.first >= VDIO_DO0 && request.first < VDIO_LINE_COUNT && request.second <= 1;
+    case varnik::wire::kWriteOutputs:
+      return FitsByte(request.first) && FitsByte(request.second);
+    case varnik::wire::kWriteLeds:
+      return request.first <= 0x7u && FitsByte(request.second);
+    default:
+      return false;
+  }
+}
+
 Message Answer(vdio_board *board, const Message &request) {
   Message reply;
   reply.operation = request.operation;

@@ -14,6 +14,10 @@ bool IsBoardRequest(uint16_t operation);
 // Whether it may change an output or an LED.
 bool IsWriteRequest(uint16_t operation);
 
+// Whether a write request's arguments are ones the board API takes: a bad
+// one is answered -EINVAL before any claim is looked at.
+bool IsWellFormedWrite(const varnik::wire::Message &request);
+
 // The reply to a board request (IsBoardRequest): the same operation, the
 // call's status and, for a read, the packed levels.
 varnik::wire::Message Answer(vdio_board *board, const varnik::wire::Message &request);

@@ -44,9 +44,10 @@ struct ClaimView {
 
 class ClaimTable {
  public:
-  // The lines held by clients other than client.
+  // The lines held by clients other than client (0: by any client).
   uint32_t HeldByOthers(uint64_t client) const;
   uint32_t HeldBy(uint64_t client) const;
+  uint32_t Held() const { return HeldByOthers(0); }
 
   // Claims (or updates) every line of request for client, whose process is
   // pid, at now. The caller checked that no other client holds them.
@@ -90,11 +91,6 @@ class ClaimTable {
   std::array<LineClaim, VDIO_LINE_COUNT> lines_{};
   std::map<uint64_t, Holder> holders_;
 };
-
-// "DO0,DO1" for a line set.
-std::string LineNames(uint32_t lines);
-// "DO0=0 DO1=1" for the lines of a line set at levels.
-std::string LineLevels(uint32_t lines, uint32_t levels);
 
 }  // namespace dio_boardd
 

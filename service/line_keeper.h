@@ -43,7 +43,7 @@ class LineKeeper {
   void EndClaims(uint64_t client, const std::string &reason);
 
   // Every line held by any client.
-  uint32_t Claimed() const { return claims_.HeldByOthers(0); }
+  uint32_t Claimed() const { return claims_.Held(); }
   // Ends the pulses under way, their lines back at their starting level.
   void FinishPulses();
 

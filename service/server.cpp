@@ -12,6 +12,7 @@
 #include "board_requests.h"
 #include "claim_requests.h"
 #include "clock.h"
+#include "stop_policy.h"
 #include "stop_signals.h"
 #include "tool_messages.h"
 
@@ -116,7 +117,7 @@ bool Server::Run() {
     }
     const timespec timeout = PollTimeout(MonotonicNs());
     if (ppoll(fds.data(), fds.size(), &timeout, nullptr) < 0 && errno != EINTR) {
-      Stop(std::string("after a failure (poll failed: ") + std::strerror(errno) + ")");
+      Stop(std::string("after a failure (ppoll failed: ") + std::strerror(errno) + ")");
       return false;
     }
     if (fds[0].revents != 0) break;
@@ -254,7 +255,8 @@ std::optional<std::string> Server::Hello(Client &client, const uint8_t *message,
 void Server::AnswerBoardRequest(Client &client, const Message &request) {
   const uint32_t written = WrittenLines(request);
   // Through a claim, nothing is written, not even the request's other lines.
-  if (const int32_t refused = keeper_.CheckWrite(client.id(), written)) {
+  const int32_t refused = IsWellFormedWrite(request) ? keeper_.CheckWrite(client.id(), written) : 0;
+  if (refused != 0) {
     client.Queue(Reply(request.operation, refused));
     return;
   }
@@ -344,8 +346,14 @@ timespec Server::PollTimeout(uint64_t now) const {
 
 void Server::Stop(const std::string &cause) {
   const std::string reason = "service stopping " + cause;
+  // First the claims' own safe values, then the pulses left, then the
+  // outputs nobody claimed: a claimed line is never given the stop's level.
+  const uint32_t claimed = keeper_.Claimed();
+  for (const auto &client : clients_) keeper_.EndClaims(client->id(), reason);
+  keeper_.FinishPulses();
+  const std::string outputs = ApplyStopOutputs(board_, settings_.stop_outputs, claimed);
   while (!clients_.empty()) Disconnect(clients_.size() - 1, reason);
-  Log("stopped " + cause + "; outputs left as they are");
+  Log("stopped " + cause + "; " + outputs);
 }
 
 }  // namespace dio_boardd

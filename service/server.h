@@ -29,6 +29,7 @@ struct ServerSettings {
   uint64_t interval_ns = 10'000'000;
   unsigned max_clients = 64;
   uint32_t device_kind = VDIO_DEVICE_BOARD_FILE;  // told in the hello's reply
+  std::optional<uint8_t> stop_outputs;  // at the stop, for the outputs nobody claimed; nothing: keep
 };
 
 class Server {

@@ -5,7 +5,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <cstring>
 #include <future>
@@ -19,6 +22,11 @@ namespace {
 namespace wire = varnik::wire;
 
 constexpr uint32_t kDo0To3 = 0xFu << VDIO_DO0;
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0 : values[values.size() / 2];
+}
 
 TEST_F(ClaimTest, OnlyTheHolderWritesItsLinesAndBadClaimsAreRefused) {
   Start();
@@ -68,6 +76,8 @@ TEST_F(ClaimTest, OnlyTheHolderWritesItsLinesAndBadClaimsAreRefused) {
     EXPECT_EQ(reply->status, -EINVAL) << what;
   }
   EXPECT_EQ(raw->Call(Request(wire::kRelease, 1u << VDIO_DI0))->status, -EINVAL);
+  EXPECT_EQ(raw->Call(Request(wire::kSet, VDIO_DO0, 2))->status, -EINVAL) << "bad before busy";
+  EXPECT_EQ(raw->Call(Request(wire::kWriteOutputs, 0x101, 0))->status, -EINVAL);
   EXPECT_EQ(raw->Call(Request(wire::kGetClaim, 19))->status, -EINVAL);
   EXPECT_EQ(vdio_set(b, VDIO_DO5, 1), 0) << "none of them claimed DO5";
   for (const size_t size : {wire::kMessageSize, wire::kClaimSize + 1}) {
@@ -163,10 +173,10 @@ TEST_F(ClaimTest, APulseIsCarriedOutByTheServiceAndRefusesEveryWriteWhileItLasts
   Start();
   vdio_board *a = Open();
   vdio_board *b = Open();
-  const uint64_t width_us = SlowMachine() ? 20000 : 5000;
+  // Wide enough that a test sharing a loaded machine still sees every edge.
+  const uint64_t width_us = SlowMachine() ? 20000 : 10000;
   const uint64_t period_us = 3 * width_us;
-  // Edges are due at set times; a loaded machine wakes the service late.
-  const double tolerance_us = SlowMachine() ? width_us / 2.0 : 2000;
+  const double tolerance_us = SlowMachine() ? width_us / 2.0 : width_us / 4.0;
   auto sampled = std::async(std::launch::async, [this] { return SampleOutput(0, 5, 10); });
   std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the sampler runs
   ASSERT_EQ(vdio_pulse(a, VDIO_DO0, width_us, 5, period_us), 0);
@@ -184,15 +194,18 @@ TEST_F(ClaimTest, APulseIsCarriedOutByTheServiceAndRefusesEveryWriteWhileItLasts
   const std::vector<LevelChange> changes = sampled.get();
   ASSERT_EQ(changes.size(), 10u) << service_->Log();
   std::string seen;
-  for (const LevelChange &change : changes)
-    seen += std::to_string(change.level) + "@" + std::to_string(change.at_us) + "us ";
-  for (size_t k = 0; k < 5; ++k) {
-    SCOPED_TRACE("pulse " + std::to_string(k) + ", seen " + seen);
-    EXPECT_EQ(changes[2 * k].level, 1);
-    EXPECT_EQ(changes[2 * k + 1].level, 0);
-    EXPECT_NEAR(changes[2 * k + 1].at_us - changes[2 * k].at_us, width_us, tolerance_us);
-    EXPECT_NEAR(changes[2 * k].at_us - changes[0].at_us, k * period_us, tolerance_us);
+  std::vector<double> widths;
+  std::vector<double> periods;
+  for (size_t k = 0; k < changes.size(); ++k) {
+    seen += std::to_string(changes[k].level) + "@" + std::to_string(changes[k].at_us) + "us ";
+    EXPECT_EQ(changes[k].level, k % 2 == 0 ? 1 : 0) << k;
+    if (k % 2 == 1) widths.push_back(changes[k].at_us - changes[k - 1].at_us);
+    if (k % 2 == 0 && k > 0) periods.push_back(changes[k].at_us - changes[k - 2].at_us);
   }
+  // The sampler shares the machine: one edge it sees late says little, the
+  // median of them what the service did.
+  EXPECT_NEAR(Median(widths), width_us, tolerance_us) << seen;
+  EXPECT_NEAR(Median(periods), period_us, tolerance_us) << seen;
   EXPECT_EQ(vdio_get_claim(b, VDIO_DO0, &info), 0);
   EXPECT_EQ(info.flags, 0u) << "over";
   EXPECT_EQ(vdio_set(b, VDIO_DO0, 1), 0);
@@ -228,6 +241,88 @@ TEST_F(ClaimTest, APulseOutlivesItsClientButNotTheClaimOfItsLine) {
   ASSERT_EQ(vdio_release(a, 1u << VDIO_DO4), 0);
   EXPECT_EQ(OutputsOnBoard() & 0x10, 0x10) << "kept: the pulse goes on";
   EXPECT_TRUE(WaitForOutputs(0x10, 0x00, 1)) << "and ends";
+}
+
+TEST_F(ClaimTest, AStopAppliesTheClaimsSafeValuesThenStopOutputsToTheOthers) {
+  Start({"--stop-outputs", "0x0f"});
+  vdio_board *a = Open();
+  vdio_board *b = Open();
+  ASSERT_EQ(vdio_write_outputs(a, 0xFF, 0xF2), 0);
+  const auto safe = Claim(0x3u << VDIO_DO0, 1u << VDIO_DO0, 0, 0, "mixer");
+  ASSERT_EQ(vdio_claim(a, &safe), 0);
+  const auto keep = Claim(1u << VDIO_DO6, 0, VDIO_CLAIM_KEEP, 0, "keeper");
+  ASSERT_EQ(vdio_claim(b, &keep), 0);
+  const int status = service_->Stop(SIGTERM, 10);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << service_->Log();
+  EXPECT_EQ(OutputsOnBoard(), 0x4D) << "DO0=1 DO1=0 safe, DO6=1 kept, DO2..DO5 and DO7 0x0f's";
+  const std::string pid = std::to_string(getpid());
+  for (const std::string &line : std::vector<std::string>
+       {"claim of DO0,DO1 by mixer (pid " + pid +
+            ") ended (service stopping on SIGTERM): DO0=1 DO1=0",
+        "claim of DO6 by keeper (pid " + pid +
+            ") ended (service stopping on SIGTERM): left as they are (keep)",
+        "stopped on SIGTERM; outputs nobody claimed set to DO2=1 DO3=1 DO4=0 DO5=0 DO7=0"})
+    EXPECT_EQ(service_->LogLines(line).size(), 1u) << line << " in\n" << service_->Log();
+}
+
+// Toggles line count times through board, checking each write by a read
+// back: the updates lost, and the reads that showed DO7, which only a
+// write through a claim could have set.
+struct Toggled {
+  int lost = 0;
+  int leaked = 0;
+};
+Toggled Toggle(vdio_board *board, int line, int count) {
+  Toggled result;
+  for (int i = 0; i < count; ++i) {
+    const int level = i & 1;
+    vdio_state state{};
+    if (vdio_set(board, line, level) != 0 || vdio_read(board, &state) != 0 ||
+        ((state.outputs >> (line - VDIO_DO0)) & 1) != level)
+      ++result.lost;
+    if (state.outputs & 0x80) ++result.leaked;
+  }
+  return result;
+}
+
+TEST_F(ClaimTest, UnderLoadNoUpdateIsLostAndNothingGoesThroughAClaim) {
+  Start();
+  // A few seconds on x86-64; emulated or sanitized builds run far slower.
+  const int count = SlowMachine() ? 2000 : 100000;
+  vdio_board *first = Open();
+  vdio_board *second = Open();
+  vdio_board *intruder = Open();
+  const auto claim_first = Claim(1u << VDIO_DO0, 0, 0, 0, "first");
+  const auto claim_second = Claim(1u << VDIO_DO1, 0, 0, 0, "second");
+  ASSERT_EQ(vdio_claim(first, &claim_first), 0);
+  ASSERT_EQ(vdio_claim(second, &claim_second), 0);
+  std::atomic<bool> done{false};
+  std::atomic<int> refused{0};
+  std::atomic<int> other{0};
+  // Always DO7=1 with a claimed line: one write through would show it.
+  std::thread hammer([&] {
+    for (int i = 0; !done; ++i) {
+      const int status = (i & 1) ? vdio_write_outputs(intruder, 0x83, 0x80 | (i & 2 ? 3 : 0))
+                                 : vdio_set(intruder, VDIO_DO0 + (i & 2 ? 1 : 0), 1);
+      ++(status == -EBUSY ? refused : other);
+    }
+  });
+  const auto start = std::chrono::steady_clock::now();
+  auto first_result = std::async(std::launch::async, [&] { return Toggle(first, VDIO_DO0, count); });
+  const Toggled second_result = Toggle(second, VDIO_DO1, count);
+  const Toggled first_done = first_result.get();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  done = true;
+  hammer.join();
+  RecordProperty("toggles_per_client", count);
+  RecordProperty("seconds", std::to_string(seconds));
+  std::printf("%d toggles per client in %.2f s; the intruder refused %d times\n", count, seconds,
+              refused.load());
+  EXPECT_EQ(first_done.lost + second_result.lost, 0);
+  EXPECT_EQ(first_done.leaked + second_result.leaked, 0);
+  EXPECT_EQ(other.load(), 0) << "every intruding write is -EBUSY";
+  EXPECT_GT(refused.load(), 0);
+  EXPECT_EQ(OutputsOnBoard() & 0x80, 0);
 }
 
 TEST_F(ClaimTest, AVersionOneClientIsStillServed) {

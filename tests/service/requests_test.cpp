@@ -115,8 +115,11 @@ TEST_F(RequestsTest, ABadMessageIsAnsweredEprotoAndClosedWhileOthersAreServed) {
   for (const char *line : {"(no hello yet) disconnected: protocol version 3",
                            "(no hello yet) disconnected: a request before the hello",
                            "(short) disconnected: a message of 10 bytes, not 24",
-                           "(unknown) disconnected: unknown operation 42"})
+                           "(unknown) disconnected: unknown operation 42"}) {
+    // The log is written by a thread of its own, maybe a little later.
+    EXPECT_TRUE(service_->WaitForLog(line, 5)) << line << " in\n" << service_->Log();
     EXPECT_EQ(service_->LogLines(line).size(), 1u) << line << " in\n" << service_->Log();
+  }
 }
 
 TEST_F(RequestsTest, BeyondMaxClientsAHelloIsRefusedAndSilentConnectionsAreClosed) {
