@@ -37,7 +37,12 @@ void RequireHoldFor(const HoldOptions &options) {
 }
 
 uint32_t SafeValues(const std::string &text, uint32_t lines) {
-  const uint32_t values = varnik::tools::ParseMask(text, kSafeMaskMax, "--safe") << VDIO_DO0;
+  uint32_t values;
+  try {
+    values = varnik::tools::ParseMask(text, kSafeMaskMax, "--safe") << VDIO_DO0;
+  } catch (const UsageError &e) {
+    throw UsageError(std::string(e.what()) + ", or keep");
+  }
   const uint32_t stray = values & ~lines;
   if (stray != 0)
     throw UsageError("--safe: '" + text + "' gives a safe value to " +
