@@ -75,3 +75,33 @@ dioctl_on_terminal() {
   prog_command "$DIOCTL" --device "$BOARD" "$@"
   on_terminal timeout -s INT --preserve-status 10 "${PROG_COMMAND[@]}"
 }
+
+# dio-boardd of this build ($DIO_BOARDD) on the test's board, its socket
+# $SOCKET in the test's folder, its log in $SERVICE_LOG; returns once it
+# serves (at most 20 s). Its process id is then $SPAWNED_PID and
+# $SERVICE_PID.
+start_board_service() {
+  SOCKET="$BATS_TEST_TMPDIR/board.sock"
+  SERVICE_LOG="$BATS_TEST_TMPDIR/service.log"
+  spawn_prog "$SERVICE_LOG" "${DIO_BOARDD:?DIO_BOARDD must name the dio-boardd program}" \
+    --device "$BOARD" --socket "$SOCKET" --group "$(id -gn)" --interval 1ms
+  SERVICE_PID=$SPAWNED_PID
+  wait_for_text serving "$SERVICE_LOG" || { cat "$SERVICE_LOG" >&2; return 1; }
+}
+
+# Waits, at most 20 s, until file $2 holds text $1; gives up at once when
+# process $3, if given, has ended.
+wait_for_text() {
+  local i
+  for ((i = 0; i < 400; i++)); do
+    grep -qsF -- "$1" "$2" && return 0
+    [ -z "${3:-}" ] || kill -0 "$3" 2>/dev/null || { grep -qsF -- "$1" "$2"; return; }
+    sleep 0.05
+  done
+  return 1
+}
+
+# dioctl through the board service of start_board_service.
+through_service() {
+  run_prog "$DIOCTL" --device "$SOCKET" "$@"
+}

@@ -8,22 +8,9 @@ load dioctl_common
 
 setup() {
   setup_boards
-  SOCKET="$BATS_TEST_TMPDIR/board.sock"
-  spawn_prog "$BATS_TEST_TMPDIR/service.log" "$DIO_BOARDD" --device "$BOARD" \
-    --socket "$SOCKET" --group "$(id -gn)" --interval 1ms
-  local i
-  for ((i = 0; i < 200; i++)); do
-    grep -qs serving "$BATS_TEST_TMPDIR/service.log" && return 0
-    sleep 0.1
-  done
-  cat "$BATS_TEST_TMPDIR/service.log" >&2
-  return 1
+  start_board_service
 }
 teardown() { stop_spawned; }
-
-through_service() {
-  run_prog "$DIOCTL" --device "$SOCKET" "$@"
-}
 
 @test "every verb works through the service's socket, on the service's board" {
   run -0 through_service set DO3=1 LED=0x05

@@ -58,6 +58,22 @@ void RequireDriven(const LineSet &lines, const std::string &verb) {
                      " is an input; only outputs (DO0..DO7) and LEDs (LED1..LED3) are driven");
 }
 
+std::string JoinLineNames(const std::vector<int> &lines) {
+  std::string text;
+  for (size_t n = 0; n < lines.size(); ++n) {
+    if (n > 0) text += n + 1 == lines.size() ? " and " : ", ";
+    text += vdio_line_name(lines[n]);
+  }
+  return text;
+}
+
+std::vector<int> LinesOf(uint32_t bits) {
+  std::vector<int> lines;
+  for (int line = 0; line < VDIO_LINE_COUNT; ++line)
+    if (bits & (1u << line)) lines.push_back(line);
+  return lines;
+}
+
 const char *DirectionName(vdio_direction direction) {
   switch (direction) {
     case VDIO_INPUT:

@@ -34,6 +34,13 @@ int RequireSingleLine(const LineSet &lines, const std::string &verb);
 // UsageError unless every line of lines is an output or an LED.
 void RequireDriven(const LineSet &lines, const std::string &verb);
 
+// "DO3", "DO0, DO1 and LED2": lines (vdio_line numbers) in the board's
+// spelling.
+std::string JoinLineNames(const std::vector<int> &lines);
+
+// The lines of a line set (bit n = line n), in order.
+std::vector<int> LinesOf(uint32_t bits);
+
 // "input", "output", "LED".
 const char *DirectionName(vdio_direction direction);
 

@@ -6,9 +6,11 @@
 #include <exception>
 
 #include "board_handle.h"
+#include "claim_refusal.h"
 #include "command_line.h"
 #include "default_device.h"
 #include "device_errors.h"
+#include "hold.h"
 #include "interrupt.h"
 #include "tool_messages.h"
 #include "varnik_dio_board.h"
@@ -67,6 +69,12 @@ int main(int argc, char **argv) {
     return ReportUsageError(e.what());
   } catch (const DeviceError &e) {
     return ReportDeviceError(e);
+  } catch (const dioctl::WriteRefused &e) {
+    PrintError(e.what());
+    return kExitDeviceError;
+  } catch (const dioctl::HoldEnded &e) {
+    PrintError(e.what());
+    return kExitDeviceError;
   } catch (const dioctl::BoardCallError &e) {
     return ReportDeviceError(DeviceError(globals.device, e.error()));
   } catch (const OutputError &e) {
