@@ -18,6 +18,8 @@ device or a board file. Under asyncio, ``await board.wait_async(...)`` and
 """
 
 from ._board import Board, State
+from ._claims import Claim, ClaimInfo
+from ._errors import LineHeld
 from ._event import Event
 from ._library import LIBRARY as _LIBRARY
 from ._lines import LineInfo, lines
@@ -26,7 +28,8 @@ from ._watch import Watch
 #: The product's version, that of the board library in use.
 __version__: str = _LIBRARY.vdio_version().decode("ascii")
 
-__all__ = ["AsyncWatch", "Board", "Event", "LineInfo", "State", "Watch", "lines", "__version__"]
+__all__ = ["AsyncWatch", "Board", "Claim", "ClaimInfo", "Event", "LineHeld", "LineInfo", "State",
+           "Watch", "lines", "__version__"]
 
 
 def __getattr__(name: str) -> object:
