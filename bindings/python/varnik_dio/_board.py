@@ -91,8 +91,10 @@ class Board:
     # ---- opening and closing --------------------------------------------
 
     def close(self) -> None:
-        """Ends the board's watches and pulses and closes it, once the calls
-        under way in other threads have ended; later calls raise ValueError.
+        """Ends the board's watches, pulses and claims and closes it, once the
+        calls under way in other threads have ended; later calls raise
+        ValueError. The board service applies the claimed lines' safe values
+        then, and finishes the pulses it times.
         A second close does nothing. From a signal handler, the call it
         interrupted ends first and the board is closed then."""
         self._handle.close()
