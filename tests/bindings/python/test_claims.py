@@ -128,11 +128,12 @@ class RisingEdges(threading.Thread):
         super().__init__()
         self.board_file, self.name = board_file, name
         self.rises = 0
+        self.level = driven(board_file, name)  # before the thread: no rise missed
         self.stopping = threading.Event()
         self.start()
 
     def run(self):
-        level = driven(self.board_file, self.name)
+        level = self.level
         while not self.stopping.wait(0.002):
             now = driven(self.board_file, self.name)
             self.rises += now > level
