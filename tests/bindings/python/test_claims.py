@@ -156,16 +156,27 @@ def test_pulses_are_counted_and_spaced_and_end_at_the_starting_level(request, bo
         assert edges.stop() == 3 and took >= 0.5 and board.get("DO5") == 0
 
 
-def test_a_pulse_through_the_service_refuses_every_other_write_meanwhile(two_boards, board_file):
+def test_the_service_finishes_a_pulse_refusing_other_writes_after_its_board_closed(
+        two_boards, board_file):
     mine, other = two_boards
-    pulsing = threading.Thread(target=lambda: mine.pulse("LED1", width=0.3))
+    ended = []
+
+    def pulse():
+        try:
+            mine.pulse("LED1", width=0.6)
+        except ValueError as closed:
+            ended.append(str(closed))
+
+    pulsing = threading.Thread(target=pulse)
     pulsing.start()
     assert wait_until(lambda: driven(board_file, "LED1") == 1)
+    mine.close()
+    pulsing.join()
+    assert ended and "the board service finishes it" in ended[0]
     with pytest.raises(varnik_dio.LineHeld, match="LED1 is pulsing") as refused:
         other.set("LED1", 0)
     assert refused.value.consumer is None
-    pulsing.join()
-    assert driven(board_file, "LED1") == 0
+    assert wait_until(lambda: driven(board_file, "LED1") == 0)
 
 
 @pytest.mark.parametrize("call, word", [
