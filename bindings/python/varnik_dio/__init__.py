@@ -15,6 +15,9 @@ else the board service's socket /run/varnik-dio/board.sock when dio-boardd
 serves there, else "/dev/mem"; Board(path) opens a socket, the memory
 device or a board file. Under asyncio, ``await board.wait_async(...)`` and
 ``async for event in board.watch_async(...)`` wait without blocking the loop.
+Through the board service, ``with board.claim("DO0", safe={"DO0": 0}):``
+makes lines this board's alone, and the service drives them to their safe
+values when the claim ends, the program's end (kill -9 too) included.
 """
 
 from ._board import Board, State
