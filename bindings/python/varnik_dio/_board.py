@@ -285,10 +285,12 @@ class Board:
         the service.
         """
         request = claim_request(names, safe, lease, consumer, keep)
+        claim = Claim(self, request)
         result: int = self._handle.call(LIBRARY.vdio_claim, ctypes.byref(request))
         if result < 0:
-            raise write_error(self._handle, self.device, result, request.lines, "claiming")
-        return Claim(self, request)
+            raise write_error(self._handle, self.device, result, request.lines,
+                              f"claiming {', '.join(claim.lines)}")
+        return claim
 
     def claims(self) -> Dict[str, ClaimInfo]:
         """Every claimed output and LED, by name, with who holds it
