@@ -7,19 +7,23 @@ import os
 from _thread import get_ident
 from collections import namedtuple
 
+from ._claims import Claim, ClaimInfo, claim_request, claim_status, held_lines, write_error
 from ._device import KIND_NAMES, default_device_name, device_path
 from ._errors import call_error, open_error
 from ._handle import SharedHandle
-from ._library import LIBRARY, StateStruct
+from ._library import (DEVICE_SERVICE, INFO_PULSING, LED_LINES, LIBRARY, OUTPUT_LINES,
+                       PULSE_MAX_COUNT, PULSE_MAX_PERIOD_US, PULSE_MAX_WIDTH_US, ClaimInfoStruct,
+                       StateStruct)
 from ._lines import (DRIVEN_LINE_NUMBERS, LED_MASK_LIMIT, LINE_NUMBERS, OUTPUT_MASK_LIMIT,
-                     checked_level, checked_mask, driven_line_number, line_number, line_set)
+                     checked_level, checked_mask, driven_line_number, line_name, line_number,
+                     line_set)
 from ._shared import Closed
 from ._watch import Watch, seconds_to_us
 
 # typing costs milliseconds at import: only type checkers read it.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from typing import Iterable, NamedTuple, Optional, Union
+    from typing import Dict, Iterable, Mapping, NamedTuple, Optional, Tuple, Union
 
     from ._async import AsyncWatch
     from ._device import Device
@@ -31,8 +35,9 @@ if TYPE_CHECKING:
 else:
     _StateFields = namedtuple("State", ["inputs", "outputs", "leds"])
 
-# A pulse may last from a microsecond to an hour.
-_MAX_PULSE_US = 3_600_000_000
+# How often a pulse carried out by the board service is asked whether it is
+# over, once its last pulse should have ended.
+_PULSE_POLL_SECONDS = 0.005
 
 # get() and set()'s C functions, looked up once: an attribute of the CDLL
 # costs a tenth of the call.
@@ -86,8 +91,10 @@ class Board:
     # ---- opening and closing --------------------------------------------
 
     def close(self) -> None:
-        """Ends the board's watches and pulses and closes it, once the calls
-        under way in other threads have ended; later calls raise ValueError.
+        """Ends the board's watches, pulses and claims and closes it, once the
+        calls under way in other threads have ended; later calls raise
+        ValueError. The board service applies the claimed lines' safe values
+        then, and finishes the pulses it times.
         A second close does nothing. From a signal handler, the call it
         interrupted ends first and the board is closed then."""
         self._handle.close()
@@ -169,7 +176,7 @@ class Board:
             if handle.freed_by_last_user and not users:
                 handle.free()
         if result < 0:
-            raise call_error(result, "writing a line", self.device)
+            raise write_error(handle, self.device, result, 1 << line, "writing a line")
 
     def toggle(self, name: str) -> int:
         """Turns output or LED name to its other level; returns the new level."""
@@ -178,28 +185,118 @@ class Board:
         self._set(line, level)
         return level
 
-    def pulse(self, name: str, width: float = 0.1) -> None:
+    def pulse(self, name: str, width: float = 0.1, count: int = 1,
+              period: Optional[float] = None) -> None:
         """Turns output or LED name to its other level for width seconds, then
-        back. The line ends as it began, also when interrupted (Ctrl-C) and
-        when the board is closed meanwhile: that ends the pulse early, and it
-        raises ValueError."""
-        line = driven_line_number(name, "pulse")
-        seconds = seconds_to_us(width, "width", 1, _MAX_PULSE_US) / 1e6
-        # One call on the board from start to end: close() waits for the
-        # line to be restored.
-        if not self._handle.call2(self._pulse, line, seconds):
-            raise Closed(f"the board {self.device!r} was closed during the pulse of {name}; "
-                         f"{name} is back at its level")
+        back, count times, each pulse starting period seconds after the one
+        before (None: twice the width); returns when the last one is over.
 
-    def _pulse(self, board: ctypes.c_void_p, line: int, seconds: float) -> bool:
+        On a board file or the memory device this program times the pulses:
+        the line ends as it began, also when interrupted (Ctrl-C) and when
+        the board is closed meanwhile: that ends the pulses early, and it
+        raises ValueError.
+
+        Through the board service, the service times them and finishes them
+        even when this program stops: Ctrl-C or a close() ends only the wait
+        (close() raising ValueError), and meanwhile every write to the line
+        is refused, this board's too. LineHeld when the line is pulsing
+        already or another board holds it.
+
+        ValueError, with nothing written, for an input, a width outside
+        1 us..1 h, a count outside 1..1,000,000, or (for more than one pulse)
+        a period not above the width or above an hour.
+        """
+        line = driven_line_number(name, "pulse")
+        timing = _pulse_timing(width, count, period)
+        pulses = self._service_pulse if self._through_service() else self._pulse
+        # One call on the board from start to end: close() waits for the
+        # line to be restored, or for the wait to end.
+        if not self._handle.call2(pulses, line, timing):
+            after = ("the board service finishes it" if pulses == self._service_pulse
+                     else f"{name} is back at its level")
+            raise Closed(f"the board {self.device!r} was closed during the pulse of {name}; "
+                         f"{after}")
+
+    def _through_service(self) -> bool:
+        kind: int = self._handle.call(_device_kind, None)
+        return kind == DEVICE_SERVICE
+
+    def _pulse(self, board: ctypes.c_void_p, line: int, timing: Tuple[int, int, int]) -> bool:
+        width_us, count, period_us = timing
         level = self._checked_result(LIBRARY.vdio_get(board, line), "reading a line")
-        try:
-            # The flip inside the try: when Ctrl-C comes before it, the
-            # finally writes the level the line has, which changes nothing.
-            self._checked_result(LIBRARY.vdio_set(board, line, 1 - level), "writing a line")
-            return self._handle.sleep(seconds)
-        finally:
-            self._checked_result(LIBRARY.vdio_set(board, line, level), "writing a line")
+        for pulse in range(count):
+            if pulse and not self._handle.sleep((period_us - width_us) / 1e6):
+                return False
+            try:
+                # The flip inside the try: when Ctrl-C comes before it, the
+                # finally writes the level the line has, which changes nothing.
+                self._checked_result(LIBRARY.vdio_set(board, line, 1 - level), "writing a line")
+                if not self._handle.sleep(width_us / 1e6):
+                    return False
+            finally:
+                self._checked_result(LIBRARY.vdio_set(board, line, level), "writing a line")
+        return True
+
+    def _service_pulse(self, board: ctypes.c_void_p, line: int,
+                       timing: Tuple[int, int, int]) -> bool:
+        width_us, count, period_us = timing
+        result: int = LIBRARY.vdio_pulse(board, line, width_us, count, period_us)
+        if result < 0:
+            raise write_error(self._handle, self.device, result, 1 << line,
+                              f"pulsing {line_name(line)}")
+        if not self._handle.sleep((width_us + (count - 1) * period_us) / 1e6):
+            return False
+        # The service's clock and ours differ by a request's trip: ask it.
+        raw = ClaimInfoStruct()
+        while True:
+            status = claim_status(board, line, raw)
+            if status < 0:
+                raise call_error(status, "asking whether the pulse is over", self.device)
+            if not raw.flags & INFO_PULSING:
+                return True
+            if not self._handle.sleep(_PULSE_POLL_SECONDS):
+                return False
+
+    # ---- claims, through the board service --------------------------------
+
+    def claim(self, *names: str, safe: Optional[Mapping[str, int]] = None,
+              lease: Optional[float] = None, consumer: str = "", keep: bool = False) -> Claim:
+        """Claims outputs and LEDs for this board through the board service:
+        until the claim ends only this board writes them, and others' writes
+        raise LineHeld. Returns the Claim, a context manager whose exit
+        releases the lines.
+
+        When the claim ends (release(), close(), or this program ending in
+        any way, kill -9 included) the service drives the lines to their
+        safe values at once: safe maps names to 0 or 1, every line not in it
+        getting 0; keep=True leaves them as they are instead. lease (seconds,
+        None for none) has the service apply the safe values when this board
+        made no call for that long; the claim stays, and the next write
+        applies on top. One lease per board: the last claim's applies to all
+        of its claims. consumer is shown to others and logged ("": the
+        program's name).
+
+        ValueError, before anything is asked, for no name, an input or a name
+        of no line, a safe value for a line not claimed or a level other than
+        0 or 1, a lease not above 0 or beyond 4294967.295 s, or a consumer
+        that is not printable ASCII of at most 31 characters. LineHeld when
+        another board holds one of the lines or one is pulsing (nothing is
+        claimed then); OSError with EOPNOTSUPP on a board not opened through
+        the service.
+        """
+        request = claim_request(names, safe, lease, consumer, keep)
+        claim = Claim(self, request)
+        result: int = self._handle.call(LIBRARY.vdio_claim, ctypes.byref(request))
+        if result < 0:
+            raise write_error(self._handle, self.device, result, request.lines,
+                              f"claiming {', '.join(claim.lines)}")
+        return claim
+
+    def claims(self) -> Dict[str, ClaimInfo]:
+        """Every claimed output and LED, by name, with who holds it
+        (ClaimInfo); lines nobody holds are left out. OSError with
+        EOPNOTSUPP on a board not opened through the board service."""
+        return held_lines(self._handle, self.device)
 
     # ---- whole groups ---------------------------------------------------
 
@@ -220,9 +317,9 @@ class Board:
     @outputs.setter
     def outputs(self, mask: int) -> None:
         values = checked_mask(mask, "outputs", OUTPUT_MASK_LIMIT)
-        self._checked_result(
+        self._checked_write(
             self._handle.call2(LIBRARY.vdio_write_outputs, OUTPUT_MASK_LIMIT, values),
-            "writing the outputs")
+            OUTPUT_LINES, "writing the outputs")
 
     @property
     def leds(self) -> int:
@@ -232,8 +329,8 @@ class Board:
     @leds.setter
     def leds(self, mask: int) -> None:
         values = checked_mask(mask, "leds", LED_MASK_LIMIT)
-        self._checked_result(self._handle.call2(LIBRARY.vdio_write_leds, LED_MASK_LIMIT, values),
-                             "writing the LEDs")
+        self._checked_write(self._handle.call2(LIBRARY.vdio_write_leds, LED_MASK_LIMIT, values),
+                            LED_LINES, "writing the LEDs")
 
     def read(self) -> State:
         """All nineteen lines in one pass."""
@@ -303,10 +400,30 @@ class Board:
 
     def _set(self, line: int, level: int) -> None:
         result: int = self._handle.call2(LIBRARY.vdio_set, line, level)
+        self._checked_write(result, 1 << line, "writing a line")
+
+    def _checked_write(self, result: int, lines: int, what: str) -> None:
         if result < 0:
-            raise call_error(result, "writing a line", self.device)
+            raise write_error(self._handle, self.device, result, lines, what)
 
     def _checked_result(self, result: int, what: str) -> int:
         if result < 0:
             raise call_error(result, what, self.device)
         return result
+
+
+def _pulse_timing(width: object, count: object, period: object) -> Tuple[int, int, int]:
+    """A pulse's width, count and period (0 for one pulse) in microseconds;
+    ValueError naming the one that is wrong."""
+    width_us = seconds_to_us(width, "width", 1, PULSE_MAX_WIDTH_US)
+    if type(count) is not int or not 1 <= count <= PULSE_MAX_COUNT:
+        raise ValueError(f"count {count!r}: give a whole number of pulses from 1 to "
+                         f"{PULSE_MAX_COUNT:,}")
+    if period is None:
+        period_us = 2 * width_us
+    else:
+        period_us = seconds_to_us(period, "period", 1, PULSE_MAX_PERIOD_US)
+    if count > 1 and not width_us < period_us <= PULSE_MAX_PERIOD_US:
+        raise ValueError(f"period {period!r} for {count} pulses of {width!r} s: give seconds "
+                         f"above the width, at most {PULSE_MAX_PERIOD_US / 1e6:g}")
+    return width_us, count, period_us if count > 1 else 0

@@ -48,6 +48,8 @@ _CALL_HINTS = {
     errno.ECONNRESET: _LOST_SERVICE,
     errno.EPIPE: _LOST_SERVICE,
     errno.ENOTCONN: _LOST_SERVICE,
+    errno.EOPNOTSUPP: "claims, leases and pulses carried out by the service need the board "
+    "service (dio-boardd): open the board on its socket, not the device itself",
 }
 
 
@@ -85,3 +87,26 @@ def call_error(code: int, what: str, device: str) -> OSError:
     """The OSError subclass for a failed call on an open board."""
     number = -code
     return OSError(number, f"{what} failed: {_reason(number, _CALL_HINTS.get(number))}", device)
+
+
+class LineHeld(OSError):
+    """A write, claim or pulse refused (EBUSY) because another board handle
+    holds the line, or because a pulse is under way on it.
+
+    line names the line; consumer and pid name its holder (None when nobody
+    holds it: the line is pulsing, or the holder let go meanwhile).
+    """
+
+    def __init__(self, what: str, device: str, line: str, consumer: Optional[str] = None,
+                 pid: Optional[int] = None, pulsing: bool = False) -> None:
+        if consumer is not None:
+            reason = (f"{line} is held by {consumer} (pid {pid}): it alone writes {line} until "
+                      f"it releases it or ends")
+        elif pulsing:
+            reason = f"{line} is pulsing: write it once the pulse is over"
+        else:
+            reason = f"{line} was held or pulsing: try again"
+        super().__init__(errno.EBUSY, f"{what} failed: {reason}", device)
+        self.line = line
+        self.consumer = consumer
+        self.pid = pid

@@ -9,6 +9,8 @@ LIBRARY_VARIABLE = "VARNIK_DIO_BOARD_LIBRARY"
 # Sizes of the C API's fixed tables (varnik_dio_board.h).
 LINE_COUNT = 19
 INPUT_LINES = 0x000000FF
+OUTPUT_LINES = 0x0000FF00
+LED_LINES = 0x00070000
 
 # Polling limits of vdio_watch_new, in microseconds.
 MIN_INTERVAL_US = 1
@@ -22,6 +24,19 @@ FALLING = 2
 DEVICE_MEMORY = 1
 DEVICE_BOARD_FILE = 2
 DEVICE_SERVICE = 3
+
+# Claims and the service's pulses.
+CLAIM_KEEP = 1
+INFO_SAFE_VALUE = 1
+INFO_KEEP = 2
+INFO_MINE = 4
+INFO_LEASE_OUT = 8
+INFO_PULSING = 16
+MAX_LEASE_MS = 0xFFFF_FFFF
+CONSUMER_SIZE = 32
+PULSE_MAX_WIDTH_US = 3_600_000_000
+PULSE_MAX_PERIOD_US = 3_600_000_000
+PULSE_MAX_COUNT = 1_000_000
 
 
 class LineInfoStruct(ctypes.Structure):
@@ -57,6 +72,31 @@ class EventStruct(ctypes.Structure):
     ]
 
 
+class ClaimStruct(ctypes.Structure):
+    """struct vdio_claim."""
+
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("lines", ctypes.c_uint32),
+        ("safe_values", ctypes.c_uint32),
+        ("flags", ctypes.c_uint32),
+        ("lease_ms", ctypes.c_uint32),
+        ("consumer", ctypes.c_char * CONSUMER_SIZE),
+    ]
+
+
+class ClaimInfoStruct(ctypes.Structure):
+    """struct vdio_claim_info."""
+
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("flags", ctypes.c_uint32),
+        ("pid", ctypes.c_int32),
+        ("lease_ms", ctypes.c_uint32),
+        ("consumer", ctypes.c_char * CONSUMER_SIZE),
+    ]
+
+
 _c_int = ctypes.c_int
 _c_uint8 = ctypes.c_uint8
 _c_uint32 = ctypes.c_uint32
@@ -79,6 +119,10 @@ _PROTOTYPES = {
     "vdio_watch_free": (None, [_handle]),
     "vdio_watch_fd": (_c_int, [_handle]),
     "vdio_device_kind": (_c_int, [_handle]),
+    "vdio_claim": (_c_int, [_handle, ctypes.POINTER(ClaimStruct)]),
+    "vdio_release": (_c_int, [_handle, _c_uint32]),
+    "vdio_pulse": (_c_int, [_handle, _c_int, ctypes.c_uint64, _c_uint32, ctypes.c_uint64]),
+    "vdio_get_claim": (_c_int, [_handle, _c_int, ctypes.POINTER(ClaimInfoStruct)]),
     "vdio_version": (ctypes.c_char_p, []),
 }
 

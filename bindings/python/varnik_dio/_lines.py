@@ -54,6 +54,10 @@ def _info(line: int) -> LineInfo:
 
 _MAP = tuple(_info(line) for line in range(LINE_COUNT))
 
+#: The numbers of the outputs and LEDs, in the library's order.
+DRIVEN_LINES = tuple(info_line for info_line in range(LINE_COUNT)
+                     if _MAP[info_line].direction != "input")
+
 
 # The names looked up so far, as callers spelled them ("DI3", "di3"), and
 # their numbers: a dict lookup is cheaper than asking the library each
