@@ -1,7 +1,8 @@
 // dio-modbusd: the board's lines over Modbus TCP, with a communication
 // watchdog. Reads the options, opens the board, listens, then claims the
-// lines (--claim), sets the power-on outputs and serves until a stop signal. Its log goes through a
-// queue that a stalled reader of standard error cannot block.
+// lines (--claim), sets the power-on outputs and serves until a stop
+// signal. Its log goes through a queue that a stalled reader of standard
+// error cannot block.
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>

@@ -221,7 +221,8 @@ Answer RegisterMap::Apply(const Writes &writes, std::vector<uint8_t> echo) {
   // The outputs and the LEDs are two writes: an LED held by another client
   // refuses the request before its outputs are written. (One taken in the
   // moment between is refused still, after the outputs.)
-  if (writes.output_mask != 0 && writes.led_mask != 0 && HolderAmong(VDIO_LED1, writes.led_mask))
+  if (!lines_claimed_ && writes.output_mask != 0 && writes.led_mask != 0 &&
+      HolderAmong(VDIO_LED1, writes.led_mask))
     return Busy(function, VDIO_LED1, writes.led_mask);
   Answer answer;
   answer.pdu = std::move(echo);

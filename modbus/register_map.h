@@ -39,8 +39,15 @@ struct Answer {
 
 class RegisterMap {
  public:
-  RegisterMap(LineIo &lines, InputCounters &counters, Watchdog &watchdog, bool read_only)
-      : lines_(lines), counters_(counters), watchdog_(watchdog), read_only_(read_only) {}
+  // lines_claimed: this gateway holds every line it writes, so no other
+  // client's claim can refuse it.
+  RegisterMap(LineIo &lines, InputCounters &counters, Watchdog &watchdog, bool read_only,
+              bool lines_claimed)
+      : lines_(lines),
+        counters_(counters),
+        watchdog_(watchdog),
+        read_only_(read_only),
+        lines_claimed_(lines_claimed) {}
 
   Answer Handle(const uint8_t *pdu, size_t length);
 
@@ -65,6 +72,7 @@ class RegisterMap {
   InputCounters &counters_;
   Watchdog &watchdog_;
   bool read_only_;
+  bool lines_claimed_;
 };
 
 // The reply to an unanswerable request: function | 0x80, then the code.

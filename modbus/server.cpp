@@ -63,7 +63,7 @@ Server::Server(const ServerSettings &settings, LineIo &lines, int listen_fd, int
       stop_fd_(stop_fd),
       counters_(settings.debounce, lines.ReadInputs(), Clock::now()),
       watchdog_(settings.watchdog, Clock::now()),
-      map_(lines, counters_, watchdog_, settings.read_only),
+      map_(lines, counters_, watchdog_, settings.read_only, settings.claimed),
       board_poll_interval_(BoardPollInterval(settings)),
       next_poll_(Clock::now() + board_poll_interval_),
       refusals_(kRefusalInterval),
