@@ -7,7 +7,7 @@
 
 namespace dio_boardd {
 
-Client::Client(int fd, uint64_t now) : fd_(fd), accepted_ns_(now) {
+Client::Client(int fd, uint64_t id, uint64_t now) : fd_(fd), id_(id), accepted_ns_(now) {
   ucred credentials{};
   socklen_t length = sizeof credentials;
   if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0) {
@@ -35,9 +35,11 @@ Client::ReadResult Client::Receive(uint8_t *buffer, size_t *size) {
 }
 
 void Client::Queue(const varnik::wire::Message &message) {
-  outgoing_.emplace_back();
+  outgoing_.emplace_back(varnik::wire::kMessageSize);
   varnik::wire::Encode(message, outgoing_.back().data());
 }
+
+void Client::Queue(std::vector<uint8_t> bytes) { outgoing_.push_back(std::move(bytes)); }
 
 void Client::Drop(const varnik::wire::Message &last, uint64_t now) {
   outgoing_.clear();

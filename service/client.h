@@ -7,11 +7,11 @@
 
 #include <sys/types.h>
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "line_debounce.h"
 #include "service_wire.h"
@@ -32,14 +32,18 @@ class Client {
 
   enum class Phase { kHello, kBoard, kWatch, kDropped };
 
-  // Takes fd, accepted at now (CLOCK_MONOTONIC ns); reads the peer's
-  // credentials.
-  Client(int fd, uint64_t now);
+  // Takes fd, accepted at now (CLOCK_MONOTONIC ns), as the service's id'th
+  // connection; reads the peer's credentials.
+  Client(int fd, uint64_t id, uint64_t now);
   ~Client();
   Client(const Client &) = delete;
   Client &operator=(const Client &) = delete;
 
   int fd() const { return fd_; }
+  // Never 0 and never reused: the claims name their holder by it.
+  uint64_t id() const { return id_; }
+  pid_t pid() const { return pid_; }
+  const std::string &name() const { return name_; }
   uint64_t accepted_ns() const { return accepted_ns_; }
   Phase phase() const { return phase_; }
   void set_phase(Phase phase) { phase_ = phase; }
@@ -53,6 +57,8 @@ class Client {
   ReadResult Receive(uint8_t *buffer, size_t *size);
 
   void Queue(const varnik::wire::Message &message);
+  // A message of any size (a claim's description).
+  void Queue(std::vector<uint8_t> bytes);
   // Turns a watch into a dropped one at now: the events not yet sent are
   // discarded, only last (the overflow) waits for the socket.
   void Drop(const varnik::wire::Message &last, uint64_t now);
@@ -70,13 +76,14 @@ class Client {
 
  private:
   int fd_;
+  uint64_t id_;
   uint64_t accepted_ns_;
   pid_t pid_ = 0;
   uid_t uid_ = 0;
   std::string name_ = "no hello yet";
   Phase phase_ = Phase::kHello;
   uint64_t dropped_ns_ = 0;
-  std::deque<std::array<uint8_t, varnik::wire::kMessageSize>> outgoing_;
+  std::deque<std::vector<uint8_t>> outgoing_;
   int last_error_ = 0;
 };
 

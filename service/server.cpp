@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "board_requests.h"
+#include "claim_requests.h"
 #include "clock.h"
 #include "stop_signals.h"
 #include "tool_messages.h"
@@ -29,6 +30,16 @@ constexpr uint64_t kNsPerUs = 1000;
 constexpr uint64_t kHelloTimeoutNs = 5'000'000'000u;
 
 void Log(const std::string &line) { varnik::tools::PrintLine(line); }
+
+// An error reply of the size the operation's replies have.
+void QueueError(Client &client, uint16_t operation, int32_t status) {
+  Message reply;
+  reply.operation = operation;
+  reply.status = status;
+  std::vector<uint8_t> bytes(varnik::wire::ReplySize(operation));
+  varnik::wire::Encode(reply, bytes.data());
+  client.Queue(std::move(bytes));
+}
 
 Message Reply(uint16_t operation, int32_t status, uint32_t first = 0, uint32_t second = 0) {
   Message reply;
@@ -72,6 +83,7 @@ Server::Server(const ServerSettings &settings, vdio_board *board, int listen_fd,
       stop_fd_(stop_fd),
       notify_(notify),
       outside_(ReadLevels()),
+      keeper_(board, outside_),
       next_sample_ns_(MonotonicNs() + settings.interval_ns) {}
 
 uint32_t Server::ReadLevels() const {
@@ -125,7 +137,7 @@ void Server::AcceptClients(uint64_t now) {
         if (const auto line = accept_pause_.Failed(errno, now)) Log(*line);
       return;
     }
-    auto client = std::make_unique<Client>(fd, now);
+    auto client = std::make_unique<Client>(fd, next_client_id_++, now);
     if (clients_.size() >= settings_.max_clients + kHelloSlack) {
       Log("client " + client->Who() + " refused: " + std::to_string(clients_.size()) +
           " connections open (--max-clients " + std::to_string(settings_.max_clients) + ")");
@@ -176,15 +188,19 @@ std::optional<std::string> Server::Handle(Client &client, const uint8_t *message
     // A watch only reads: anything it sends breaks the protocol.
     return "a message of " + std::to_string(size) + " bytes on a watch connection";
   }
-  if (size != varnik::wire::kMessageSize) {
-    client.Queue(Reply(operation, -EPROTO));
-    return "a message of " + std::to_string(size) + " bytes, not " +
-           std::to_string(varnik::wire::kMessageSize);
+  const size_t expected = varnik::wire::RequestSize(operation);
+  if (size != expected) {
+    QueueError(client, operation, -EPROTO);
+    return "a message of " + std::to_string(size) + " bytes, not " + std::to_string(expected);
   }
   const Message request = varnik::wire::Decode(message);
   if (request.operation == varnik::wire::kWatch) return StartWatch(client, request, now);
+  if (IsClaimRequest(request.operation)) {
+    client.Queue(keeper_.Answer(client, message, now));
+    return std::nullopt;
+  }
   if (!IsBoardRequest(request.operation)) {
-    client.Queue(Reply(request.operation, -EPROTO));
+    QueueError(client, request.operation, -EPROTO);
     return "unknown operation " + std::to_string(request.operation);
   }
   AnswerBoardRequest(client, request);
@@ -226,8 +242,13 @@ std::optional<std::string> Server::Hello(Client &client, const uint8_t *message,
 }
 
 void Server::AnswerBoardRequest(Client &client, const Message &request) {
-  client.Queue(Answer(board_, request));
   const uint32_t written = WrittenLines(request);
+  // Through a claim, nothing is written, not even the request's other lines.
+  if (const int32_t refused = keeper_.CheckWrite(client.id(), written)) {
+    client.Queue(Reply(request.operation, refused));
+    return;
+  }
+  client.Queue(Answer(board_, request));
   if (IsWriteRequest(request.operation) && written != 0) outside_.Written(written, ReadLevels());
 }
 
@@ -291,6 +312,7 @@ void Server::Disconnect(size_t index, const std::string &reason) {
   // A last reply (an error before closing) still goes out, as far as the
   // socket takes it without waiting.
   clients_[index]->Flush();
+  keeper_.EndClaims(clients_[index]->id(), reason);
   Log("client " + clients_[index]->Who() + " disconnected: " + reason);
   clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(index));
 }

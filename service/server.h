@@ -15,6 +15,7 @@
 
 #include "accept_pause.h"
 #include "client.h"
+#include "line_keeper.h"
 #include "outside_changes.h"
 #include "systemd_notify.h"
 #include "varnik_dio_board.h"
@@ -61,6 +62,8 @@ class Server {
   int stop_fd_;
   SystemdNotify &notify_;
   OutsideChanges outside_;
+  LineKeeper keeper_;
+  uint64_t next_client_id_ = 1;
   uint64_t next_sample_ns_;
   std::vector<std::unique_ptr<Client>> clients_;
   AcceptPause accept_pause_;

@@ -1,0 +1,87 @@
+#include "line_keeper.h"
+
+#include <cerrno>
+
+#include "claim_requests.h"
+#include "tool_messages.h"
+
+namespace dio_boardd {
+
+namespace {
+
+namespace wire = varnik::wire;
+
+constexpr uint32_t kLedShift = VDIO_LED1;
+constexpr uint32_t kOutputShift = VDIO_DO0;
+
+std::vector<uint8_t> StatusReply(uint16_t operation, int32_t status) {
+  wire::Message reply;
+  reply.operation = operation;
+  reply.status = status;
+  std::vector<uint8_t> bytes(wire::kMessageSize);
+  wire::Encode(reply, bytes.data());
+  return bytes;
+}
+
+}  // namespace
+
+int32_t LineKeeper::CheckWrite(uint64_t client, uint32_t lines) const {
+  return (lines & claims_.HeldByOthers(client)) != 0 ? -EBUSY : 0;
+}
+
+std::vector<uint8_t> LineKeeper::Answer(const Client &client, const uint8_t *message,
+                                        uint64_t now) {
+  const wire::Message request = wire::Decode(message);
+  switch (request.operation) {
+    case wire::kClaim:
+      return StatusReply(request.operation, Claim(client, message, now));
+    case wire::kRelease:
+      return StatusReply(request.operation, Release(client, request.first));
+    case wire::kGetClaim:
+      return Describe(client, request.first);
+    default:
+      return StatusReply(request.operation, -EPROTO);
+  }
+}
+
+int32_t LineKeeper::Claim(const Client &client, const uint8_t *message, uint64_t now) {
+  const auto claim = DecodeClaim(message, client.name());
+  if (!claim) return -EINVAL;
+  if ((claim->lines & claims_.HeldByOthers(client.id())) != 0) return -EBUSY;
+  claims_.Claim(client.id(), client.pid(), *claim, now);
+  return 0;
+}
+
+int32_t LineKeeper::Release(const Client &client, uint32_t lines) {
+  if (!IsDrivenLineSet(lines) || (lines & ~claims_.HeldBy(client.id())) != 0) return -EINVAL;
+  if (const auto safe = claims_.End(client.id(), lines, "released")) Apply(*safe);
+  return 0;
+}
+
+std::vector<uint8_t> LineKeeper::Describe(const Client &client, uint32_t line) const {
+  if (line >= VDIO_LINE_COUNT) return EncodeClaimInfoError(-EINVAL);
+  return EncodeClaimInfo(claims_.View(static_cast<int>(line), client.id()), false);
+}
+
+void LineKeeper::EndClaims(uint64_t client, const std::string &reason) {
+  if (const auto safe = claims_.End(client, VDIO_ALL_LINES, reason)) Apply(*safe);
+}
+
+void LineKeeper::Apply(const SafeLevels &safe) {
+  const auto outputs = static_cast<uint8_t>(safe.lines >> kOutputShift);
+  const auto leds = static_cast<uint8_t>((safe.lines >> kLedShift) & 0x7u);
+  if (outputs != 0)
+    vdio_write_outputs(board_, outputs, static_cast<uint8_t>(safe.values >> kOutputShift));
+  if (leds != 0)
+    vdio_write_leds(board_, leds, static_cast<uint8_t>((safe.values >> kLedShift) & 0x7u));
+  if (safe.lines != 0) outside_.Written(safe.lines, ReadLevels());
+  varnik::tools::PrintLine(safe.log);
+}
+
+uint32_t LineKeeper::ReadLevels() const {
+  vdio_state state{};
+  vdio_read(board_, &state);
+  return wire::PackState(state.inputs, state.outputs, state.leds);
+}
+
+}  // namespace dio_boardd

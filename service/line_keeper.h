@@ -1,0 +1,52 @@
+// Claims applied to the board: which client may write which output and
+// LED, the claim requests answered, and the safe values driven when a
+// claim ends. The service's own writes are told to OutsideChanges, so that
+// they are not taken for a program on the registers.
+#ifndef DIO_BOARDD_LINE_KEEPER_H
+#define DIO_BOARDD_LINE_KEEPER_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "claims.h"
+#include "client.h"
+#include "outside_changes.h"
+#include "varnik_dio_board.h"
+
+namespace dio_boardd {
+
+class LineKeeper {
+ public:
+  LineKeeper(vdio_board *board, OutsideChanges &outside) : board_(board), outside_(outside) {}
+
+  // 0 when client may write lines, -EBUSY when another client holds one.
+  int32_t CheckWrite(uint64_t client, uint32_t lines) const;
+
+  // The reply to a claim request (IsClaimRequest) of client, the whole
+  // message of its wire::RequestSize, at now.
+  std::vector<uint8_t> Answer(const Client &client, const uint8_t *message, uint64_t now);
+
+  // Ends every claim of client (its connection ends for reason).
+  void EndClaims(uint64_t client, const std::string &reason);
+
+  // Every line held by any client.
+  uint32_t Claimed() const { return claims_.HeldByOthers(0); }
+
+ private:
+  int32_t Claim(const Client &client, const uint8_t *message, uint64_t now);
+  int32_t Release(const Client &client, uint32_t lines);
+  std::vector<uint8_t> Describe(const Client &client, uint32_t line) const;
+  // Drives safe's lines to their levels and logs its line.
+  void Apply(const SafeLevels &safe);
+  uint32_t ReadLevels() const;
+
+  vdio_board *board_;
+  OutsideChanges &outside_;
+  ClaimTable claims_;
+};
+
+}  // namespace dio_boardd
+
+#endif
