@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "line_text.h"
+
 namespace dio_boardd {
 
 namespace {
@@ -35,21 +37,6 @@ std::string Seconds(uint64_t ns) {
 }
 
 }  // namespace
-
-std::string LineNames(uint32_t lines) {
-  std::vector<std::string> names;
-  for (int line = 0; line < VDIO_LINE_COUNT; ++line)
-    if (Has(lines, line)) names.push_back(vdio_line_name(line));
-  return Joined(names, ",");
-}
-
-std::string LineLevels(uint32_t lines, uint32_t levels) {
-  std::vector<std::string> parts;
-  for (int line = 0; line < VDIO_LINE_COUNT; ++line)
-    if (Has(lines, line))
-      parts.push_back(std::string(vdio_line_name(line)) + "=" + (Has(levels, line) ? "1" : "0"));
-  return Joined(parts, " ");
-}
 
 uint32_t ClaimTable::HeldBy(uint64_t client) const {
   uint32_t held = 0;

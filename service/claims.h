@@ -91,11 +91,6 @@ class ClaimTable {
   std::map<uint64_t, Holder> holders_;
 };
 
-// "DO0,DO1" for a line set.
-std::string LineNames(uint32_t lines);
-// "DO0=0 DO1=1" for the lines of a line set at levels.
-std::string LineLevels(uint32_t lines, uint32_t levels);
-
 }  // namespace dio_boardd
 
 #endif

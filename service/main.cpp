@@ -18,6 +18,7 @@
 #include "socket_access.h"
 #include "socket_file.h"
 #include "start_error.h"
+#include "stop_policy.h"
 #include "stop_signals.h"
 #include "systemd_notify.h"
 #include "tool_messages.h"
@@ -43,6 +44,8 @@ int Serve(const ServiceOptions &options) {
   SocketFile socket(options.socket_path);
   RestrictSocketToGroup(options.socket_path, options.group, options.group_name);
   socket.Listen();
+  if (const auto written = ApplyPowerOn(board.get(), {options.power_on_outputs, options.power_on_leds}))
+    PrintLine(*written);
   SystemdNotify notify;
   notify.Ready(MonotonicNs());
   PrintLine("serving " + options.device + " on " + options.socket_path);
@@ -50,6 +53,7 @@ int Serve(const ServiceOptions &options) {
   settings.interval_ns = static_cast<uint64_t>(options.interval.count()) * 1000;
   settings.max_clients = options.max_clients;
   settings.device_kind = board.kind();
+  settings.stop_outputs = options.stop_outputs;
   const bool stopped_on_signal = Server(settings, board.get(), socket.fd(), stop_fd, notify).Run();
   return stopped_on_signal ? ExitStatusAfterStop(kExitOk) : kExitDeviceError;
 }
@@ -76,7 +80,8 @@ int main(int argc, char **argv) {
       "Durations as 500us, 10ms, 1.5s.\n"
       "Signals: SIGHUP, SIGINT and SIGTERM stop it; SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,\n"
       "SIGVTALRM, SIGPROF, SIGIO, SIGPWR, SIGXCPU, SIGXFSZ and the real-time signals stop it\n"
-      "the same way, as a failure; SIGPIPE is ignored. The outputs are left as they are.\n"
+      "the same way, as a failure; SIGPIPE is ignored. On stop every claim ends with its\n"
+      "safe values, then --stop-outputs applies to the outputs nobody claimed.\n"
       "Exit status: 0 stopped by SIGHUP, SIGINT or SIGTERM (or --check passed), 1 device,\n"
       "socket or group error, 2 usage error, 128+N stopped by another signal N.");
   if (const auto ended = ParseCommandLine(app, argc, argv)) return *ended;

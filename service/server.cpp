@@ -1,6 +1,7 @@
 #include "server.h"
 
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include "board_requests.h"
 #include "claim_requests.h"
 #include "clock.h"
+#include "stop_policy.h"
 #include "stop_signals.h"
 #include "tool_messages.h"
 
@@ -25,6 +27,11 @@ constexpr int kAcceptsPerRound = 64;
 // connects and says nothing cannot take every descriptor.
 constexpr unsigned kHelloSlack = 16;
 constexpr uint64_t kNsPerUs = 1000;
+constexpr uint64_t kNsPerS = 1'000'000'000;
+constexpr uint64_t kLongestWaitNs = 60 * kNsPerS;
+// The kernel may delay a wake-up by this much to batch timers: a pulse's
+// edges, due at set times, must not be 50 us late (its default).
+constexpr unsigned long kTimerSlackNs = 1000;
 // A connection that says no hello for this long is closed, so that silent
 // ones cannot keep out the clients that would speak.
 constexpr uint64_t kHelloTimeoutNs = 5'000'000'000u;
@@ -93,6 +100,7 @@ uint32_t Server::ReadLevels() const {
 }
 
 bool Server::Run() {
+  prctl(PR_SET_TIMERSLACK, kTimerSlackNs);
   std::vector<pollfd> fds;
   for (;;) {
     fds.clear();
@@ -107,7 +115,8 @@ bool Server::Run() {
                      static_cast<short>((reads ? POLLIN : 0) | (client->unsent() ? POLLOUT : 0)),
                      0});
     }
-    if (poll(fds.data(), fds.size(), PollTimeoutMs(MonotonicNs())) < 0 && errno != EINTR) {
+    const timespec timeout = PollTimeout(MonotonicNs());
+    if (ppoll(fds.data(), fds.size(), &timeout, nullptr) < 0 && errno != EINTR) {
       Stop(std::string("after a failure (poll failed: ") + std::strerror(errno) + ")");
       return false;
     }
@@ -122,6 +131,7 @@ bool Server::Run() {
     }
     if (fds[1].revents != 0) AcceptClients(now);
     CloseSilentClients(now);
+    keeper_.Tick(MonotonicNs());
     if (now >= next_sample_ns_) Sample(now);
     notify_.Tick(now);
   }
@@ -188,6 +198,7 @@ std::optional<std::string> Server::Handle(Client &client, const uint8_t *message
     // A watch only reads: anything it sends breaks the protocol.
     return "a message of " + std::to_string(size) + " bytes on a watch connection";
   }
+  keeper_.Feed(client.id(), now);  // any request shows the client alive
   const size_t expected = varnik::wire::RequestSize(operation);
   if (size != expected) {
     QueueError(client, operation, -EPROTO);
@@ -317,24 +328,31 @@ void Server::Disconnect(size_t index, const std::string &reason) {
   clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(index));
 }
 
-int Server::PollTimeoutMs(uint64_t now) const {
+timespec Server::PollTimeout(uint64_t now) const {
   uint64_t wake = next_sample_ns_;
   if (const auto ping = notify_.NextPingNs()) wake = std::min(wake, *ping);
   if (accept_pause_.Paused(now)) wake = std::min(wake, accept_pause_.resume_ns());
+  if (const auto keeper = keeper_.NextWakeNs()) wake = std::min(wake, *keeper);
   for (const auto &client : clients_)
     if (client->phase() == Client::Phase::kHello)
       wake = std::min(wake, client->accepted_ns() + kHelloTimeoutNs);
     else if (client->phase() == Client::Phase::kDropped)
       wake = std::min(wake, client->dropped_ns() + Client::kDropGraceNs);
-  if (wake <= now) return 0;
-  const uint64_t wait_ms = (wake - now + 999'999) / 1'000'000;
-  return static_cast<int>(std::min<uint64_t>(wait_ms, 60'000));
+  // In nanoseconds, not poll()'s milliseconds: a pulse's edges need better.
+  const uint64_t wait_ns = wake <= now ? 0 : std::min<uint64_t>(wake - now, kLongestWaitNs);
+  return timespec{static_cast<time_t>(wait_ns / kNsPerS), static_cast<long>(wait_ns % kNsPerS)};
 }
 
 void Server::Stop(const std::string &cause) {
   const std::string reason = "service stopping " + cause;
+  // First the claims' own safe values, then the pulses left, then the
+  // outputs nobody claimed: a claimed line is never given the stop's level.
+  const uint32_t claimed = keeper_.Claimed();
+  for (const auto &client : clients_) keeper_.EndClaims(client->id(), reason);
+  keeper_.FinishPulses();
+  const std::string outputs = ApplyStopOutputs(board_, settings_.stop_outputs, claimed);
   while (!clients_.empty()) Disconnect(clients_.size() - 1, reason);
-  Log("stopped " + cause + "; outputs left as they are");
+  Log("stopped " + cause + "; " + outputs);
 }
 
 }  // namespace dio_boardd

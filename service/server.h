@@ -1,11 +1,14 @@
-// The service: one thread, one poll() over the stop signal's pipe, the
+// The service: one thread, one ppoll() over the stop signal's pipe, the
 // listening socket and every client, which also samples the board for the
-// watchers and for outside changes and pings systemd's watchdog. No client
-// can hold up another: every socket is non-blocking, each client gets at
-// most one message read per round, a board connection is not read while a
-// reply waits for it, and a watcher's unread events are bounded.
+// watchers and for outside changes, writes the pulses' edges, applies the
+// leases and pings systemd's watchdog. No client can hold up another: every
+// socket is non-blocking, each client gets at most one message read per
+// round, a board connection is not read while a reply waits for it, and a
+// watcher's unread events are bounded.
 #ifndef DIO_BOARDD_SERVER_H
 #define DIO_BOARDD_SERVER_H
+
+#include <time.h>
 
 #include <cstdint>
 #include <memory>
@@ -26,6 +29,7 @@ struct ServerSettings {
   uint64_t interval_ns = 10'000'000;
   unsigned max_clients = 64;
   uint32_t device_kind = VDIO_DEVICE_BOARD_FILE;  // told in the hello's reply
+  std::optional<uint8_t> stop_outputs;  // at the stop, for the outputs nobody claimed; nothing: keep
 };
 
 class Server {
@@ -52,7 +56,7 @@ class Server {
   void FeedWatch(Client &client, uint32_t levels, uint64_t now);
   unsigned Served() const;
   void Disconnect(size_t index, const std::string &reason);
-  int PollTimeoutMs(uint64_t now) const;
+  timespec PollTimeout(uint64_t now) const;
   void Stop(const std::string &cause);
   uint32_t ReadLevels() const;
 

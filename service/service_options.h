@@ -6,6 +6,8 @@
 
 #include <CLI/CLI.hpp>
 #include <chrono>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace dio_boardd {
@@ -17,6 +19,9 @@ struct ServiceOptions {
   gid_t group = 0;
   std::chrono::microseconds interval{10000};
   unsigned max_clients = 64;
+  std::optional<uint8_t> power_on_outputs;  // nothing: not written at start
+  std::optional<uint8_t> power_on_leds;
+  std::optional<uint8_t> stop_outputs;  // nothing: keep
   bool check = false;
 };
 
@@ -27,6 +32,9 @@ struct OptionWords {
   std::string group = "dio";
   std::string interval = "10ms";
   unsigned max_clients = 64;
+  std::string power_on_outputs;
+  std::string power_on_leds;
+  std::string stop_outputs = "keep";
   bool check = false;
 };
 

@@ -1,5 +1,6 @@
 #include "claim_fixture.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -76,7 +77,19 @@ bool ClaimTest::WaitForOutputs(uint8_t mask, uint8_t values, double seconds) con
   return false;
 }
 
+bool SlowMachine() {
+#ifdef VARNIK_SANITIZER
+  return true;
+#else
+  return UnderEmulator();
+#endif
+}
+
 Holder ClaimTest::SpawnHolder(const struct vdio_claim &claim) {
+  return SpawnChild([&claim](vdio_board *board) { return vdio_claim(board, &claim) == 0; });
+}
+
+Holder ClaimTest::SpawnChild(const std::function<bool(vdio_board *)> &asking) {
   int ready[2];
   if (pipe(ready) != 0) return {};
   const pid_t parent = getpid();
@@ -85,7 +98,7 @@ Holder ClaimTest::SpawnHolder(const struct vdio_claim &claim) {
     close(ready[0]);
     if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) _exit(1);
     vdio_board *board = nullptr;
-    if (vdio_open(socket_path_.c_str(), &board) != 0 || vdio_claim(board, &claim) != 0) _exit(1);
+    if (vdio_open(socket_path_.c_str(), &board) != 0 || !asking(board)) _exit(1);
     if (write(ready[1], "x", 1) != 1) _exit(1);
     for (;;) pause();
   }
@@ -99,6 +112,27 @@ Holder ClaimTest::SpawnHolder(const struct vdio_claim &claim) {
     return {};
   }
   return {pid};
+}
+
+std::vector<LevelChange> ClaimTest::SampleOutput(int output, double seconds,
+                                                 size_t changes) const {
+  std::vector<LevelChange> seen;
+  const int fd = open(board_path_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return seen;
+  const auto start = std::chrono::steady_clock::now();
+  const auto deadline = start + std::chrono::duration<double>(SlowSeconds(seconds));
+  int level = -1;
+  for (auto now = start; now < deadline && seen.size() < changes;
+       now = std::chrono::steady_clock::now()) {
+    uint8_t byte = 0;
+    if (pread(fd, &byte, 1, static_cast<off_t>(board::kOutput[output])) != 1) break;
+    const int sampled = byte == board::kDriven ? 1 : 0;
+    if (level >= 0 && sampled != level)
+      seen.push_back({std::chrono::duration<double, std::micro>(now - start).count(), sampled});
+    level = sampled;
+  }
+  close(fd);
+  return seen;
 }
 
 std::chrono::microseconds ClaimTest::SlowDuration(double seconds) {

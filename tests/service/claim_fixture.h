@@ -13,9 +13,22 @@
 #include "service_fixture.h"
 #include "varnik_dio_board.h"
 
-// A child process holding a claim until killed.
+#include <functional>
+
+// A child process holding what it asked of the service until killed.
 struct Holder {
   pid_t pid = -1;
+};
+
+// Whether the machine is much slower than the CI's x86-64 build: an
+// emulator or a sanitizer, where timing bounds stretch and loads shrink.
+bool SlowMachine();
+
+// An output's level changes as seen on the board file, sampled in a tight
+// loop: (microseconds since the first sample, level).
+struct LevelChange {
+  double at_us;
+  int level;
 };
 
 class ClaimTest : public ServiceTest {
@@ -41,6 +54,12 @@ class ClaimTest : public ServiceTest {
 
   // A child that claims claim through the service, then waits to be killed.
   Holder SpawnHolder(const struct vdio_claim &claim);
+  // A child whose asking (on its own handle) succeeded, waiting to be killed.
+  Holder SpawnChild(const std::function<bool(vdio_board *)> &asking);
+
+  // The changes of output n within seconds of now, until it has changed
+  // changes times.
+  std::vector<LevelChange> SampleOutput(int output, double seconds, size_t changes) const;
 
   static std::chrono::microseconds SlowDuration(double seconds);
 

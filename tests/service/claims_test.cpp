@@ -5,9 +5,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <cstring>
+#include <future>
 #include <thread>
 
 #include "board_registers.h"
@@ -123,6 +126,192 @@ TEST_F(ClaimTest, AReleaseOrACloseAppliesTheSafeValuesUnlessKept) {
       5))
       << service_->Log();
   EXPECT_EQ(OutputsOnBoard(), 0xF6);
+}
+
+TEST_F(ClaimTest, ALeaseRunsOutWhenItsHolderFallsSilentAndItsNextWriteRecovers) {
+  Start({"--interval", "10ms"});
+  vdio_board *holder = Open();
+  vdio_board *other = Open();
+  const auto claim = Claim(kDo0To3, 0x5u << VDIO_DO0, 0, 200, "leaser");
+  ASSERT_EQ(vdio_claim(holder, &claim), 0);
+  vdio_watch *watch = nullptr;
+  ASSERT_EQ(vdio_watch_new(holder, kDo0To3, 1000, 0, &watch), 0);
+  ASSERT_EQ(vdio_write_outputs(holder, 0x0F, 0x0A), 0);
+  const auto last_request = std::chrono::steady_clock::now();
+  // The holder's watch gets the events of the trip but does not feed it.
+  vdio_event event{};
+  while ((OutputsOnBoard() & 0x0F) != 0x05 &&
+         std::chrono::steady_clock::now() - last_request < SlowDuration(5))
+    vdio_watch_next(watch, 10, &event);
+  EXPECT_EQ(OutputsOnBoard() & 0x0F, 0x05) << service_->Log();
+  const auto tripped = std::chrono::steady_clock::now() - last_request;
+  EXPECT_GE(tripped, std::chrono::milliseconds(200));
+  EXPECT_LT(tripped, SlowDuration(0.200 + 0.010 + 0.100));
+  vdio_watch_free(watch);
+
+  EXPECT_EQ(vdio_set(other, VDIO_DO1, 1), -EBUSY) << "the claim stays";
+  vdio_claim_info info{};
+  info.size = sizeof info;
+  ASSERT_EQ(vdio_get_claim(other, VDIO_DO0, &info), 1);
+  EXPECT_EQ(info.flags, VDIO_CLAIM_INFO_LEASE_OUT | VDIO_CLAIM_INFO_SAFE_VALUE);
+  ASSERT_EQ(vdio_set(holder, VDIO_DO1, 1), 0);
+  EXPECT_EQ(OutputsOnBoard() & 0x0F, 0x07) << "the holder's write on top of the safe values";
+  const std::string who = "lease of leaser (pid " + std::to_string(getpid()) + ")";
+  EXPECT_TRUE(service_->WaitForLog(who + " ran out after 200ms: DO0=1 DO1=0 DO2=1 DO3=0", 5));
+  EXPECT_TRUE(service_->WaitForLog(who + " fed again after ", 5)) << service_->Log();
+}
+
+TEST_F(ClaimTest, APulseIsCarriedOutByTheServiceAndRefusesEveryWriteWhileItLasts) {
+  Start();
+  vdio_board *a = Open();
+  vdio_board *b = Open();
+  const uint64_t width_us = SlowMachine() ? 20000 : 5000;
+  const uint64_t period_us = 3 * width_us;
+  // Edges are due at set times; a loaded machine wakes the service late.
+  const double tolerance_us = SlowMachine() ? width_us / 2.0 : 2000;
+  auto sampled = std::async(std::launch::async, [this] { return SampleOutput(0, 5, 10); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the sampler runs
+  ASSERT_EQ(vdio_pulse(a, VDIO_DO0, width_us, 5, period_us), 0);
+  EXPECT_EQ(vdio_set(b, VDIO_DO0, 0), -EBUSY);
+  EXPECT_EQ(vdio_write_outputs(a, 0x03, 0x00), -EBUSY) << "its own writes too";
+  EXPECT_EQ(vdio_pulse(b, VDIO_DO0, 1000, 1, 0), -EBUSY);
+  const auto claim = Claim(1u << VDIO_DO0, 0, 0, 0, "late");
+  EXPECT_EQ(vdio_claim(b, &claim), -EBUSY);
+  vdio_claim_info info{};
+  info.size = sizeof info;
+  EXPECT_EQ(vdio_get_claim(b, VDIO_DO0, &info), 0);
+  EXPECT_EQ(info.flags, VDIO_CLAIM_INFO_PULSING);
+  EXPECT_EQ(vdio_set(b, VDIO_DO1, 1), 0) << "other lines are written";
+
+  const std::vector<LevelChange> changes = sampled.get();
+  ASSERT_EQ(changes.size(), 10u) << service_->Log();
+  std::string seen;
+  for (const LevelChange &change : changes)
+    seen += std::to_string(change.level) + "@" + std::to_string(change.at_us) + "us ";
+  for (size_t k = 0; k < 5; ++k) {
+    SCOPED_TRACE("pulse " + std::to_string(k) + ", seen " + seen);
+    EXPECT_EQ(changes[2 * k].level, 1);
+    EXPECT_EQ(changes[2 * k + 1].level, 0);
+    EXPECT_NEAR(changes[2 * k + 1].at_us - changes[2 * k].at_us, width_us, tolerance_us);
+    EXPECT_NEAR(changes[2 * k].at_us - changes[0].at_us, k * period_us, tolerance_us);
+  }
+  EXPECT_EQ(vdio_get_claim(b, VDIO_DO0, &info), 0);
+  EXPECT_EQ(info.flags, 0u) << "over";
+  EXPECT_EQ(vdio_set(b, VDIO_DO0, 1), 0);
+}
+
+TEST_F(ClaimTest, APulseOutlivesItsClientButNotTheClaimOfItsLine) {
+  Start();
+  const Holder pulser = SpawnChild(
+      [](vdio_board *board) { return vdio_pulse(board, VDIO_DO1, 50000, 3, 100000) == 0; });
+  ASSERT_GT(pulser.pid, 0);
+  kill(pulser.pid, SIGKILL);
+  waitpid(pulser.pid, nullptr, 0);
+  const std::vector<LevelChange> rest = SampleOutput(1, 2, 6);
+  ASSERT_EQ(rest.size(), 5u) << "the first pulse's end and two more pulses\n" << service_->Log();
+  EXPECT_EQ(rest.back().level, 0) << "back at its starting level";
+  EXPECT_NEAR(rest.back().at_us - rest.front().at_us, 200000, SlowMachine() ? 50000 : 5000);
+
+  vdio_board *a = Open();
+  const auto cut = Claim((1u << VDIO_DO2) | (1u << VDIO_DO3), 0, 0, 0, "cutter");
+  ASSERT_EQ(vdio_claim(a, &cut), 0);
+  ASSERT_EQ(vdio_pulse(a, VDIO_DO2, 10'000'000, 1, 0), 0);
+  ASSERT_EQ(OutputsOnBoard() & 0x04, 0x04);
+  ASSERT_EQ(vdio_release(a, 1u << VDIO_DO2), 0);
+  EXPECT_EQ(OutputsOnBoard() & 0x04, 0x00) << "the safe value wins";
+  vdio_claim_info info{};
+  info.size = sizeof info;
+  EXPECT_EQ(vdio_get_claim(a, VDIO_DO2, &info), 0);
+  EXPECT_EQ(info.flags, 0u) << "no pulse left";
+
+  const auto keep = Claim(1u << VDIO_DO4, 0, VDIO_CLAIM_KEEP, 0, "keeper");
+  ASSERT_EQ(vdio_claim(a, &keep), 0);
+  ASSERT_EQ(vdio_pulse(a, VDIO_DO4, 30000, 1, 0), 0);
+  ASSERT_EQ(vdio_release(a, 1u << VDIO_DO4), 0);
+  EXPECT_EQ(OutputsOnBoard() & 0x10, 0x10) << "kept: the pulse goes on";
+  EXPECT_TRUE(WaitForOutputs(0x10, 0x00, 1)) << "and ends";
+}
+
+TEST_F(ClaimTest, AStopAppliesTheClaimsSafeValuesThenStopOutputsToTheOthers) {
+  Start({"--stop-outputs", "0x0f"});
+  vdio_board *a = Open();
+  vdio_board *b = Open();
+  ASSERT_EQ(vdio_write_outputs(a, 0xFF, 0xF2), 0);
+  const auto safe = Claim(0x3u << VDIO_DO0, 1u << VDIO_DO0, 0, 0, "mixer");
+  ASSERT_EQ(vdio_claim(a, &safe), 0);
+  const auto keep = Claim(1u << VDIO_DO6, 0, VDIO_CLAIM_KEEP, 0, "keeper");
+  ASSERT_EQ(vdio_claim(b, &keep), 0);
+  const int status = service_->Stop(SIGTERM, 10);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << service_->Log();
+  EXPECT_EQ(OutputsOnBoard(), 0x4D) << "DO0=1 DO1=0 safe, DO6=1 kept, DO2..DO5 and DO7 0x0f's";
+  const std::string pid = std::to_string(getpid());
+  for (const std::string &line : std::vector<std::string>
+       {"claim of DO0,DO1 by mixer (pid " + pid +
+            ") ended (service stopping on SIGTERM): DO0=1 DO1=0",
+        "claim of DO6 by keeper (pid " + pid +
+            ") ended (service stopping on SIGTERM): left as they are (keep)",
+        "stopped on SIGTERM; outputs nobody claimed set to DO2=1 DO3=1 DO4=0 DO5=0 DO7=0"})
+    EXPECT_EQ(service_->LogLines(line).size(), 1u) << line << " in\n" << service_->Log();
+}
+
+// Toggles line count times through board, checking each write by a read
+// back: the updates lost, and the reads that showed DO7, which only a
+// write through a claim could have set.
+struct Toggled {
+  int lost = 0;
+  int leaked = 0;
+};
+Toggled Toggle(vdio_board *board, int line, int count) {
+  Toggled result;
+  for (int i = 0; i < count; ++i) {
+    const int level = i & 1;
+    vdio_state state{};
+    if (vdio_set(board, line, level) != 0 || vdio_read(board, &state) != 0 ||
+        ((state.outputs >> (line - VDIO_DO0)) & 1) != level)
+      ++result.lost;
+    if (state.outputs & 0x80) ++result.leaked;
+  }
+  return result;
+}
+
+TEST_F(ClaimTest, UnderLoadNoUpdateIsLostAndNothingGoesThroughAClaim) {
+  Start();
+  // A few seconds on x86-64; emulated or sanitized builds run far slower.
+  const int count = SlowMachine() ? 2000 : 100000;
+  vdio_board *first = Open();
+  vdio_board *second = Open();
+  vdio_board *intruder = Open();
+  const auto claim_first = Claim(1u << VDIO_DO0, 0, 0, 0, "first");
+  const auto claim_second = Claim(1u << VDIO_DO1, 0, 0, 0, "second");
+  ASSERT_EQ(vdio_claim(first, &claim_first), 0);
+  ASSERT_EQ(vdio_claim(second, &claim_second), 0);
+  std::atomic<bool> done{false};
+  std::atomic<int> refused{0};
+  std::atomic<int> other{0};
+  // Always DO7=1 with a claimed line: one write through would show it.
+  std::thread hammer([&] {
+    for (int i = 0; !done; ++i) {
+      const int status = (i & 1) ? vdio_write_outputs(intruder, 0x83, 0x80 | (i & 2 ? 3 : 0))
+                                 : vdio_set(intruder, VDIO_DO0 + (i & 2 ? 1 : 0), 1);
+      ++(status == -EBUSY ? refused : other);
+    }
+  });
+  const auto start = std::chrono::steady_clock::now();
+  auto first_result = std::async(std::launch::async, [&] { return Toggle(first, VDIO_DO0, count); });
+  const Toggled second_result = Toggle(second, VDIO_DO1, count);
+  const Toggled first_done = first_result.get();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  done = true;
+  hammer.join();
+  RecordProperty("toggles_per_client", count);
+  RecordProperty("seconds", std::to_string(seconds));
+  std::printf("%d toggles per client in %.2f s; the intruder refused %d times\n", count, seconds,
+              refused.load());
+  EXPECT_EQ(first_done.lost + second_result.lost, 0);
+  EXPECT_EQ(first_done.leaked + second_result.leaked, 0);
+  EXPECT_EQ(other.load(), 0) << "every intruding write is -EBUSY";
+  EXPECT_GT(refused.load(), 0);
+  EXPECT_EQ(OutputsOnBoard() & 0x80, 0);
 }
 
 TEST_F(ClaimTest, AVersionOneClientIsStillServed) {

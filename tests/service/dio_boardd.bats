@@ -25,6 +25,12 @@ teardown() { stop_spawned; }
   [[ "$output" == *"--socket: $long is 109 bytes long, a Unix socket's path at most 107"* ]]
   run -2 run_prog "$DIO_BOARDD" --check --interval 20s --group "$GROUP"
   [[ "$output" == "dio-boardd: --interval"* ]]
+  run -2 run_prog "$DIO_BOARDD" --check --power-on-leds 0x08 --group "$GROUP"
+  [[ "$output" == *"--power-on-leds: '0x08' is above 0x07"* ]]
+  run -2 run_prog "$DIO_BOARDD" --check --power-on-outputs 0x100 --group "$GROUP"
+  [[ "$output" == *"--power-on-outputs: '0x100' is above 0xff"* ]]
+  run -2 run_prog "$DIO_BOARDD" --check --stop-outputs hold --group "$GROUP"
+  [[ "$output" == *"--stop-outputs: 'hold' is not a mask"* ]]
   run -1 run_prog "$DIO_BOARDD" --check --group no-such-group-of-varnik
   output_is "dio-boardd: --group no-such-group-of-varnik: no such group (create it with groupadd no-such-group-of-varnik, or name the group of the socket's users with --group)"
 }

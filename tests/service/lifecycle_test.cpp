@@ -142,6 +142,27 @@ TEST_F(LifecycleTest, SystemdHearsReadyThenWatchdogPingsAtHalfItsTime) {
   }
 }
 
+TEST_F(LifecycleTest, ThePowerOnLevelsAreWrittenBeforeSystemdHearsReady) {
+  FakeNotifySocket systemd(dir_ + "/notify");
+  service_ = std::make_unique<ServiceProcess>(
+      dir_, Arguments({"--power-on-outputs", "0xa5", "--power-on-leds", "0x5"}),
+      std::vector<std::string>{"NOTIFY_SOCKET=" + dir_ + "/notify"});
+  ASSERT_EQ(systemd.Next(5), "READY=1") << service_->Log();
+  vdio_board *board = nullptr;
+  ASSERT_EQ(vdio_open(board_path_.c_str(), &board), 0);
+  vdio_state state{};
+  ASSERT_EQ(vdio_read(board, &state), 0);
+  vdio_close(board);
+  EXPECT_EQ(state.outputs, 0xA5);
+  EXPECT_EQ(state.leds, 0x5);
+  ASSERT_TRUE(service_->WaitServing());
+  EXPECT_EQ(service_->LogLines("power-on levels written: DO0=1 DO1=0 DO2=1 DO3=0 DO4=0 DO5=1 "
+                               "DO6=0 DO7=1 LED1=1 LED2=0 LED3=1")
+                .size(),
+            1u)
+      << service_->Log();
+}
+
 TEST_F(LifecycleTest, EveryStopSignalStopsCleanlyAndRemovesTheSocket) {
   std::vector<std::pair<int, std::string>> signals = {
       {SIGHUP, "SIGHUP"},   {SIGINT, "SIGINT"},       {SIGTERM, "SIGTERM"}, {SIGQUIT, "SIGQUIT"},
@@ -161,7 +182,9 @@ TEST_F(LifecycleTest, EveryStopSignalStopsCleanlyAndRemovesTheSocket) {
     EXPECT_EQ(WEXITSTATUS(status), requested ? 0 : 128 + number);
     EXPECT_EQ(InodeOf(socket_path_), 0u);
     EXPECT_TRUE(client->ClosedWithin(5));
-    EXPECT_EQ(service_->LogLines("stopped on " + name + "; outputs left as they are").size(), 1u)
+    EXPECT_EQ(service_->LogLines("stopped on " + name + "; outputs nobody claimed left as they are")
+                  .size(),
+              1u)
         << service_->Log();
     vdio_board *board = nullptr;
     ASSERT_EQ(vdio_open(board_path_.c_str(), &board), 0);
