@@ -215,15 +215,18 @@ void Server::CheckWatchdog(TimePoint now) {
 }
 
 // The safe state on every output this gateway may write: those another
-// client holds keep what it gave them, and are named ("; not DO3: ...").
+// client holds keep what it gave them, and are named
+// ("; DO3 is held by ..., left as it is").
 std::string Server::WriteSafeOutputs() {
   if (lines_.WriteOutputs(0xFF, settings_.safe_outputs)) return "";
   std::string held;
   for (int bit = 0; bit < 8; ++bit) {
     if (lines_.WriteOutputs(static_cast<uint8_t>(1u << bit), settings_.safe_outputs)) continue;
     const auto holder = lines_.HolderOf(VDIO_DO0 + bit);
-    held += std::string("; not ") + vdio_line_name(VDIO_DO0 + bit) + ": " +
-            (holder ? Describe(*holder) : "held by another client");
+    held += "; " +
+            (holder ? Describe(*holder)
+                    : std::string(vdio_line_name(VDIO_DO0 + bit)) + " is held by another client") +
+            ", left as it is";
   }
   return held;
 }

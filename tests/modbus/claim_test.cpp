@@ -160,9 +160,10 @@ TEST_F(ClaimTest, AClaimIsRefusedWhenALineIsHeldAndOnABoardOpenedDirectly) {
   EXPECT_EQ(RegisterPages(), before);
 }
 
-TEST_F(ClaimTest, AWriteToALineAnotherClientHoldsIsBusyAndChangesNothing) {
-  HoldingClient(1u << VDIO_DO2 | 1u << VDIO_LED1, "mixer");
-  StartThroughService({});
+TEST_F(ClaimTest, AWriteToALineAnotherClientHoldsIsBusyAndTheWatchdogLeavesItAlone) {
+  vdio_board *holder = HoldingClient(1u << VDIO_DO2 | 1u << VDIO_LED1, "mixer");
+  ASSERT_EQ(vdio_set(holder, VDIO_DO2, 1), 0);
+  StartThroughService({"--watchdog", "500ms"});
   auto client = Connect();
   modbus_t *mb = client->get();
   EXPECT_EQ(ExceptionOf(modbus_write_bit(mb, 2, 1)), MODBUS_EXCEPTION_SLAVE_OR_SERVER_BUSY);
@@ -174,16 +175,20 @@ TEST_F(ClaimTest, AWriteToALineAnotherClientHoldsIsBusyAndChangesNothing) {
   const uint16_t masks[2] = {0x08, 0x02};
   EXPECT_EQ(ExceptionOf(modbus_write_registers(mb, 0, 2, masks)),
             MODBUS_EXCEPTION_SLAVE_OR_SERVER_BUSY);
-  EXPECT_EQ(OutputsOnBoard(), 0x00) << "nothing written";
+  EXPECT_EQ(OutputsOnBoard(), 0x04) << "nothing written";
   EXPECT_EQ(LedsOnBoard(), 0x00) << "nothing written";
 
   EXPECT_EQ(modbus_write_bit(mb, 3, 1), 1) << "a line nobody holds";
-  EXPECT_EQ(OutputsOnBoard(), 0x08);
+  EXPECT_EQ(OutputsOnBoard(), 0x0c);
   // Named once per line and holder, however often it is refused.
-  const std::string holder = " is held by \"mixer\" (pid " + std::to_string(getpid()) + ")";
-  EXPECT_EQ(gateway_->WaitForLogLines("(exception 0x06): DO2" + holder, 1, 2), 1u) << gateway_->Log();
-  EXPECT_EQ(gateway_->WaitForLogLines("(exception 0x06): LED1" + holder, 1, 2), 1u) << gateway_->Log();
+  const std::string held = " is held by \"mixer\" (pid " + std::to_string(getpid()) + ")";
+  EXPECT_EQ(gateway_->WaitForLogLines("(exception 0x06): DO2" + held, 1, 2), 1u) << gateway_->Log();
+  EXPECT_EQ(gateway_->WaitForLogLines("(exception 0x06): LED1" + held, 1, 2), 1u) << gateway_->Log();
   EXPECT_EQ(gateway_->LogLines("(exception 0x06)").size(), 2u) << gateway_->Log();
+  // The watchdog's safe state leaves the held line to its holder.
+  EXPECT_EQ(gateway_->WaitForLogLines("DO2" + held + ", left as it is", 1, 3), 1u)
+      << gateway_->Log();
+  EXPECT_EQ(OutputsOnBoard(), 0x04);
   // The repeats are counted, at the stop at the latest.
   EXPECT_EQ(gateway_->Stop(SIGTERM, 5), 0);
   EXPECT_EQ(gateway_->LogLines("refused 3 more writes to lines held by other clients").size(), 1u)
