@@ -117,7 +117,7 @@ bool Server::Run() {
     }
     const timespec timeout = PollTimeout(MonotonicNs());
     if (ppoll(fds.data(), fds.size(), &timeout, nullptr) < 0 && errno != EINTR) {
-      Stop(std::string("after a failure (poll failed: ") + std::strerror(errno) + ")");
+      Stop(std::string("after a failure (ppoll failed: ") + std::strerror(errno) + ")");
       return false;
     }
     if (fds[0].revents != 0) break;

@@ -122,10 +122,12 @@ std::vector<LevelChange> ClaimTest::SampleOutput(int output, double seconds,
   const auto start = std::chrono::steady_clock::now();
   const auto deadline = start + std::chrono::duration<double>(SlowSeconds(seconds));
   int level = -1;
-  for (auto now = start; now < deadline && seen.size() < changes;
-       now = std::chrono::steady_clock::now()) {
+  for (auto now = start; now < deadline && seen.size() < changes;) {
     uint8_t byte = 0;
     if (pread(fd, &byte, 1, static_cast<off_t>(board::kOutput[output])) != 1) break;
+    // Timed after the read: a sampler put off between the two sees a change
+    // late, never early.
+    now = std::chrono::steady_clock::now();
     const int sampled = byte == board::kDriven ? 1 : 0;
     if (level >= 0 && sampled != level)
       seen.push_back({std::chrono::duration<double, std::micro>(now - start).count(), sampled});

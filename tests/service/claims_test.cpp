@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -21,6 +22,11 @@ namespace {
 namespace wire = varnik::wire;
 
 constexpr uint32_t kDo0To3 = 0xFu << VDIO_DO0;
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0 : values[values.size() / 2];
+}
 
 TEST_F(ClaimTest, OnlyTheHolderWritesItsLinesAndBadClaimsAreRefused) {
   Start();
@@ -165,10 +171,10 @@ TEST_F(ClaimTest, APulseIsCarriedOutByTheServiceAndRefusesEveryWriteWhileItLasts
   Start();
   vdio_board *a = Open();
   vdio_board *b = Open();
-  const uint64_t width_us = SlowMachine() ? 20000 : 5000;
+  // Wide enough that a test sharing a loaded machine still sees every edge.
+  const uint64_t width_us = SlowMachine() ? 20000 : 10000;
   const uint64_t period_us = 3 * width_us;
-  // Edges are due at set times; a loaded machine wakes the service late.
-  const double tolerance_us = SlowMachine() ? width_us / 2.0 : 2000;
+  const double tolerance_us = SlowMachine() ? width_us / 2.0 : width_us / 4.0;
   auto sampled = std::async(std::launch::async, [this] { return SampleOutput(0, 5, 10); });
   std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the sampler runs
   ASSERT_EQ(vdio_pulse(a, VDIO_DO0, width_us, 5, period_us), 0);
@@ -186,15 +192,18 @@ TEST_F(ClaimTest, APulseIsCarriedOutByTheServiceAndRefusesEveryWriteWhileItLasts
   const std::vector<LevelChange> changes = sampled.get();
   ASSERT_EQ(changes.size(), 10u) << service_->Log();
   std::string seen;
-  for (const LevelChange &change : changes)
-    seen += std::to_string(change.level) + "@" + std::to_string(change.at_us) + "us ";
-  for (size_t k = 0; k < 5; ++k) {
-    SCOPED_TRACE("pulse " + std::to_string(k) + ", seen " + seen);
-    EXPECT_EQ(changes[2 * k].level, 1);
-    EXPECT_EQ(changes[2 * k + 1].level, 0);
-    EXPECT_NEAR(changes[2 * k + 1].at_us - changes[2 * k].at_us, width_us, tolerance_us);
-    EXPECT_NEAR(changes[2 * k].at_us - changes[0].at_us, k * period_us, tolerance_us);
+  std::vector<double> widths;
+  std::vector<double> periods;
+  for (size_t k = 0; k < changes.size(); ++k) {
+    seen += std::to_string(changes[k].level) + "@" + std::to_string(changes[k].at_us) + "us ";
+    EXPECT_EQ(changes[k].level, k % 2 == 0 ? 1 : 0) << k;
+    if (k % 2 == 1) widths.push_back(changes[k].at_us - changes[k - 1].at_us);
+    if (k % 2 == 0 && k > 0) periods.push_back(changes[k].at_us - changes[k - 2].at_us);
   }
+  // The sampler shares the machine: one edge it sees late says little, the
+  // median of them what the service did.
+  EXPECT_NEAR(Median(widths), width_us, tolerance_us) << seen;
+  EXPECT_NEAR(Median(periods), period_us, tolerance_us) << seen;
   EXPECT_EQ(vdio_get_claim(b, VDIO_DO0, &info), 0);
   EXPECT_EQ(info.flags, 0u) << "over";
   EXPECT_EQ(vdio_set(b, VDIO_DO0, 1), 0);
