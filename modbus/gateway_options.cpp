@@ -20,6 +20,9 @@ constexpr DurationRange kWatchdogRange{std::chrono::milliseconds(1), std::chrono
 // The board's watcher limits, for the same kind of polling.
 constexpr DurationRange kPollIntervalRange{std::chrono::milliseconds(1), std::chrono::seconds(10)};
 constexpr DurationRange kDebounceRange{Microseconds(0), std::chrono::seconds(60)};
+// The service's lease on a claim is the watchdog: shorter than this, it
+// would run out whenever the machine holds the gateway up for a moment.
+constexpr Microseconds kShortestLease = std::chrono::milliseconds(100);
 
 }  // namespace
 
@@ -60,8 +63,17 @@ void AddGatewayOptions(CLI::App &app, OptionWords &words) {
                  "Put the outputs into their safe state when no valid request came for this long")
       ->type_name("DURATION");
   app.add_option("--safe-outputs", words.safe_outputs,
-                 "The outputs' safe state, bit n = DOn (default 0x00: all inactive)")
+                 "The outputs' safe state, under --watchdog or --claim, bit n = DOn (default "
+                 "0x00: all inactive)")
       ->type_name("MASK");
+  app.add_flag("--claim", words.claim,
+               "Through the board service only: claim the outputs and LEDs, so that no other "
+               "client writes them, and have the service put the outputs to --safe-outputs (the "
+               "LEDs dark) whenever the gateway ends, even killed or crashed, and, with "
+               "--watchdog, when it hangs that long; so --safe-outputs needs no --watchdog here");
+  app.add_flag("--claim-with-watchdog", words.claim_with_watchdog,
+               "--claim when --watchdog is given, nothing otherwise: for an options file that "
+               "may set a watchdog or not");
   app.add_option("--power-on-outputs", words.power_on_outputs,
                  "Set the outputs to this mask at start (default: leave them as they are)")
       ->type_name("MASK");
@@ -75,6 +87,21 @@ void AddGatewayOptions(CLI::App &app, OptionWords &words) {
   // For bench/run-modbus-bench only: the same server, answering from memory.
   app.add_flag("--benchmark-without-board", words.memory_lines)->group("");
 }
+
+namespace {
+
+void CheckClaim(ServerSettings &server) {
+  if (server.read_only)
+    throw UsageError("--claim with --read-only: the gateway would hold the outputs and LEDs "
+                     "from every other client and never write them; give one of them");
+  if (server.watchdog && *server.watchdog < kShortestLease)
+    throw UsageError("--claim with --watchdog below 100ms: the board service's lease, the "
+                     "watchdog's length, would run out whenever the gateway waits a moment; "
+                     "give a longer --watchdog");
+  server.lease = server.watchdog;
+}
+
+}  // namespace
 
 GatewayOptions Convert(const OptionWords &words) {
   GatewayOptions options;
@@ -103,6 +130,8 @@ GatewayOptions Convert(const OptionWords &words) {
   if (server.read_only && server.watchdog)
     throw UsageError("--read-only with --watchdog: once tripped, the watchdog is cleared only by "
                      "a write to the outputs, which --read-only refuses; give one of them");
+  server.claimed = words.claim || (words.claim_with_watchdog && server.watchdog);
+  if (server.claimed) CheckClaim(server);
   return options;
 }
 
@@ -112,7 +141,7 @@ std::vector<std::string> Warnings(const GatewayOptions &options, const OptionWor
     warnings.push_back("warning: listening on " + words.listen +
                        " beyond loopback with no --allow: any host that reaches it may drive the "
                        "outputs; name the controllers with --allow CIDR");
-  if (!words.safe_outputs.empty() && !options.server.watchdog)
+  if (!words.safe_outputs.empty() && !options.server.watchdog && !options.server.claimed)
     warnings.push_back("warning: --safe-outputs has no effect without --watchdog");
   if (options.server.read_only && options.power_on_outputs)
     warnings.push_back("warning: --read-only with --power-on-outputs: the outputs are set at "

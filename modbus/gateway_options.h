@@ -39,6 +39,8 @@ struct OptionWords {
   std::string poll_interval = "10ms";
   std::string debounce = "0s";
   bool log_requests = false;
+  bool claim = false;
+  bool claim_with_watchdog = false;
   bool memory_lines = false;
 };
 

@@ -1,5 +1,6 @@
 #include "line_io.h"
 
+#include <cerrno>
 #include <utility>
 
 #include "device_errors.h"
@@ -13,7 +14,8 @@ constexpr uint8_t kAllLeds = 0x07;
 // Board calls fail for no argument of the gateway's (WriteLeds masks the
 // LEDs' mask), but through the board service they fail once the service is
 // lost: the gateway then stops with a device error (status 1, for systemd
-// to restart it) rather than answer with levels it could not read.
+// to restart it) rather than answer with levels it could not read, or when
+// another client holds a line (-EBUSY), which the caller answers.
 class BoardLines final : public LineIo {
  public:
   BoardLines(vdio_board *board, std::string device) : board_(board), device_(std::move(device)) {}
@@ -31,16 +33,39 @@ class BoardLines final : public LineIo {
     Check(vdio_read_inputs(board_, &inputs));
     return inputs;
   }
-  void WriteOutputs(uint8_t mask, uint8_t values) override {
-    Check(vdio_write_outputs(board_, mask, values));
+  bool WriteOutputs(uint8_t mask, uint8_t values) override {
+    return CheckWrite(vdio_write_outputs(board_, mask, values));
   }
-  void WriteLeds(uint8_t mask, uint8_t values) override {
-    Check(vdio_write_leds(board_, mask & kAllLeds, values));
+  bool WriteLeds(uint8_t mask, uint8_t values) override {
+    return CheckWrite(vdio_write_leds(board_, mask & kAllLeds, values));
+  }
+  std::optional<LineHolder> HolderOf(int line) const override {
+    vdio_claim_info info{};
+    info.size = sizeof info;
+    const int held = vdio_get_claim(board_, line, &info);
+    if (held == -EOPNOTSUPP) return std::nullopt;  // a board opened directly: no claims
+    Check(held);
+    const bool mine = (info.flags & VDIO_CLAIM_INFO_MINE) != 0;
+    const bool pulsing = (info.flags & VDIO_CLAIM_INFO_PULSING) != 0;
+    if (held == 1 && !mine) return LineHolder{line, false, info.pid, info.consumer};
+    if (pulsing) return LineHolder{line, true, 0, ""};
+    return std::nullopt;
+  }
+  int Claim(const struct vdio_claim &claim) override { return vdio_claim(board_, &claim); }
+  bool ThroughService() const override {
+    return vdio_device_kind(board_) == VDIO_DEVICE_SERVICE;
   }
 
  private:
   void Check(int result) const {
     if (result < 0) throw varnik::tools::DeviceError(device_, -result);
+  }
+  // -EBUSY is another client's claim, for the caller to answer; any other
+  // failure is the board's.
+  bool CheckWrite(int result) const {
+    if (result == -EBUSY) return false;
+    Check(result);
+    return true;
   }
 
   vdio_board *board_;
@@ -51,13 +76,18 @@ class MemoryLines final : public LineIo {
  public:
   vdio_state Read() const override { return state_; }
   uint8_t ReadInputs() const override { return state_.inputs; }
-  void WriteOutputs(uint8_t mask, uint8_t values) override {
+  bool WriteOutputs(uint8_t mask, uint8_t values) override {
     state_.outputs = static_cast<uint8_t>((state_.outputs & ~mask) | (values & mask));
+    return true;
   }
-  void WriteLeds(uint8_t mask, uint8_t values) override {
+  bool WriteLeds(uint8_t mask, uint8_t values) override {
     mask &= kAllLeds;
     state_.leds = static_cast<uint8_t>((state_.leds & ~mask) | (values & mask));
+    return true;
   }
+  std::optional<LineHolder> HolderOf(int) const override { return std::nullopt; }
+  int Claim(const struct vdio_claim &) override { return -EOPNOTSUPP; }
+  bool ThroughService() const override { return false; }
 
  private:
   vdio_state state_{};

@@ -6,8 +6,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "line_holder.h"
 #include "varnik_dio_board.h"
 
 namespace dio_modbusd {
@@ -18,9 +20,18 @@ class LineIo {
   // Every line: bit n of inputs is DIn, of outputs DOn, bit i of leds LED(i+1).
   virtual vdio_state Read() const = 0;
   virtual uint8_t ReadInputs() const = 0;
-  // Change the lines whose bit is set in mask to the level of that bit in values.
-  virtual void WriteOutputs(uint8_t mask, uint8_t values) = 0;
-  virtual void WriteLeds(uint8_t mask, uint8_t values) = 0;
+  // Change the lines whose bit is set in mask to the level of that bit in
+  // values. False when the board service refused it (-EBUSY: one of them
+  // is another client's or pulsing); nothing was written then.
+  [[nodiscard]] virtual bool WriteOutputs(uint8_t mask, uint8_t values) = 0;
+  [[nodiscard]] virtual bool WriteLeds(uint8_t mask, uint8_t values) = 0;
+  // Who keeps this handle from writing line (VDIO_DO0..VDIO_LED3): another
+  // handle's claim or a pulse; nothing when no one does.
+  virtual std::optional<LineHolder> HolderOf(int line) const = 0;
+  // vdio_claim on this handle: 0 or a negative errno value.
+  virtual int Claim(const struct vdio_claim &claim) = 0;
+  // Whether the lines are the board service's, where claims are kept.
+  virtual bool ThroughService() const = 0;
 };
 
 // Opens the board on device; throws varnik::tools::DeviceError naming it.

@@ -1,7 +1,8 @@
 // dio-modbusd: the board's lines over Modbus TCP, with a communication
-// watchdog. Reads the options, opens the board, listens, then sets the
-// power-on outputs and serves until a stop signal. Its log goes through a
-// queue that a stalled reader of standard error cannot block.
+// watchdog. Reads the options, opens the board, listens, then claims the
+// lines (--claim), sets the power-on outputs and serves until a stop
+// signal. Its log goes through a queue that a stalled reader of standard
+// error cannot block.
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -10,10 +11,12 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <stdexcept>
 
 #include "command_line.h"
 #include "device_errors.h"
 #include "gateway_options.h"
+#include "line_claim.h"
 #include "line_io.h"
 #include "listener.h"
 #include "log_queue.h"
@@ -37,6 +40,31 @@ std::unique_ptr<LineIo> OpenLines(const GatewayOptions &options) {
   return OpenBoardLines(options.device);
 }
 
+// "dio-modbusd :502": which gateway holds the lines, for other clients.
+std::string ConsumerName(const SocketAddress &bound) {
+  const std::string address = FormatAddress(bound.get());
+  return "dio-modbusd " + address.substr(address.rfind(':'));
+}
+
+void Claim(LineIo &lines, const GatewayOptions &options, const SocketAddress &bound) {
+  ClaimSettings claim;
+  claim.safe_outputs = options.server.safe_outputs;
+  claim.lease = options.server.lease;
+  claim.consumer = ConsumerName(bound);
+  ClaimLines(lines, options.device, claim);
+}
+
+void SetPowerOnOutputs(LineIo &lines, uint8_t mask) {
+  if (lines.WriteOutputs(0xFF, mask)) return;
+  std::string held = "an output is held by another client";
+  for (int line = VDIO_DO0; line <= VDIO_DO7; ++line)
+    if (const auto holder = lines.HolderOf(line)) {
+      held = Describe(*holder);
+      break;
+    }
+  throw std::runtime_error("cannot set --power-on-outputs: " + held + "; nothing was written");
+}
+
 int Serve(const GatewayOptions &options) {
   const int stop_fd = InstallStopSignals(true);
   if (stop_fd < 0) {
@@ -44,11 +72,14 @@ int Serve(const GatewayOptions &options) {
     return kExitDeviceError;
   }
   const std::unique_ptr<LineIo> lines = OpenLines(options);
+  if (options.server.claimed) RequireClaimsKept(*lines, options.device);
   SocketAddress bound;
   const int listen_fd = OpenListener(options.listen, &bound);
   // Only once the board and the port are ours: a gateway that cannot start
-  // leaves the outputs to the one that may be running.
-  if (options.power_on_outputs) lines->WriteOutputs(0xFF, *options.power_on_outputs);
+  // leaves the outputs to the one that may be running (and a claim that
+  // ended at once would put them to their safe state).
+  if (options.server.claimed) Claim(*lines, options, bound);
+  if (options.power_on_outputs) SetPowerOnOutputs(*lines, *options.power_on_outputs);
   PrintLine("listening on " + FormatAddress(bound.get()));
   const bool stopped_on_signal = Server(options.server, *lines, listen_fd, stop_fd).Run();
   close(listen_fd);
@@ -74,8 +105,8 @@ int main(int argc, char **argv) {
   AddVersionFlag(app, vdio_version());
   app.footer(
       "Durations as 500ms, 1.5s, 2m; masks as 0xa5.\n"
-      "Signals: SIGHUP, SIGINT and SIGTERM stop it (with --watchdog, the outputs go to\n"
-      "--safe-outputs); SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGIO,\n"
+      "Signals: SIGHUP, SIGINT and SIGTERM stop it (with --watchdog or --claim, the outputs\n"
+      "go to --safe-outputs); SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGIO,\n"
       "SIGPWR, SIGXCPU, SIGXFSZ and the real-time signals stop it the same way, as a\n"
       "failure; SIGPIPE is ignored.\n"
       "Exit status: 0 stopped by SIGHUP, SIGINT or SIGTERM (or --check passed), 1 device\n"

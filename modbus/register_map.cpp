@@ -217,17 +217,41 @@ Answer RegisterMap::WriteMultipleRegisters(const uint8_t *pdu, size_t length) {
 }
 
 Answer RegisterMap::Apply(const Writes &writes, std::vector<uint8_t> echo) {
+  const uint8_t function = echo[0];
+  // The outputs and the LEDs are two writes: an LED held by another client
+  // refuses the request before its outputs are written. (One taken in the
+  // moment between is refused still, after the outputs.)
+  if (!lines_claimed_ && writes.output_mask != 0 && writes.led_mask != 0 &&
+      HolderAmong(VDIO_LED1, writes.led_mask))
+    return Busy(function, VDIO_LED1, writes.led_mask);
   Answer answer;
   answer.pdu = std::move(echo);
   answer.wrote = true;
   if (writes.output_mask != 0) {
+    if (!lines_.WriteOutputs(writes.output_mask, writes.output_values))
+      return Busy(function, VDIO_DO0, writes.output_mask);
     watchdog_.Clear();  // the controller drives the outputs again
-    lines_.WriteOutputs(writes.output_mask, writes.output_values);
     answer.wrote_outputs = true;
   }
-  if (writes.led_mask != 0) lines_.WriteLeds(writes.led_mask, writes.led_values);
+  if (writes.led_mask != 0 && !lines_.WriteLeds(writes.led_mask, writes.led_values))
+    return Busy(function, VDIO_LED1, writes.led_mask);
   counters_.Reset(writes.counter_reset);
   return answer;
+}
+
+Answer RegisterMap::Busy(uint8_t function, int first_line, uint8_t mask) const {
+  Answer answer = Exception(function, MODBUS_EXCEPTION_SLAVE_OR_SERVER_BUSY);
+  answer.busy = true;
+  answer.held_by = HolderAmong(first_line, mask);
+  return answer;
+}
+
+// The first of the lines first_line + bit n of mask that another client holds.
+std::optional<LineHolder> RegisterMap::HolderAmong(int first_line, uint8_t mask) const {
+  for (int bit = 0; bit < 8; ++bit)
+    if ((mask >> bit) & 1)
+      if (auto holder = lines_.HolderOf(first_line + bit)) return holder;
+  return std::nullopt;
 }
 
 bool RegisterMap::Coil(const vdio_state &state, unsigned address) const {

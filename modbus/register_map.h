@@ -10,15 +10,19 @@
 //                      2 counter reset (reads 0)
 //
 // A write of several coils or registers is checked whole before anything is
-// written: with one bad value, nothing changes.
+// written: with one bad value, nothing changes. A write to a line that
+// another client of the board service holds (its claim, or a pulse) is
+// answered with exception 0x06, server busy, and changes nothing.
 #ifndef DIO_MODBUSD_REGISTER_MAP_H
 #define DIO_MODBUSD_REGISTER_MAP_H
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "input_counters.h"
+#include "line_holder.h"
 #include "line_io.h"
 #include "watchdog.h"
 
@@ -29,12 +33,21 @@ struct Answer {
   bool exception = false;    // pdu is an exception reply
   bool wrote = false;        // lines, LEDs or counters were written
   bool wrote_outputs = false;
+  bool busy = false;                    // refused: another client holds a line
+  std::optional<LineHolder> held_by;    // who, when it was still there to ask
 };
 
 class RegisterMap {
  public:
-  RegisterMap(LineIo &lines, InputCounters &counters, Watchdog &watchdog, bool read_only)
-      : lines_(lines), counters_(counters), watchdog_(watchdog), read_only_(read_only) {}
+  // lines_claimed: this gateway holds every line it writes, so no other
+  // client's claim can refuse it.
+  RegisterMap(LineIo &lines, InputCounters &counters, Watchdog &watchdog, bool read_only,
+              bool lines_claimed)
+      : lines_(lines),
+        counters_(counters),
+        watchdog_(watchdog),
+        read_only_(read_only),
+        lines_claimed_(lines_claimed) {}
 
   Answer Handle(const uint8_t *pdu, size_t length);
 
@@ -52,11 +65,14 @@ class RegisterMap {
 
   struct Writes;
   Answer Apply(const Writes &writes, std::vector<uint8_t> echo);
+  Answer Busy(uint8_t function, int first_line, uint8_t mask) const;
+  std::optional<LineHolder> HolderAmong(int first_line, uint8_t mask) const;
 
   LineIo &lines_;
   InputCounters &counters_;
   Watchdog &watchdog_;
   bool read_only_;
+  bool lines_claimed_;
 };
 
 // The reply to an unanswerable request: function | 0x80, then the code.

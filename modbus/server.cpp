@@ -42,6 +42,12 @@ std::string Hex(unsigned value) {
   return text;
 }
 
+// Often enough that the service's lease never runs out while the loop runs.
+Microseconds BoardPollInterval(const ServerSettings &settings) {
+  if (!settings.lease) return settings.poll_interval;
+  return std::min(settings.poll_interval, *settings.lease / 3);
+}
+
 void TuneClientSocket(int fd) {
   const int on = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // replies are small and awaited
@@ -57,9 +63,11 @@ Server::Server(const ServerSettings &settings, LineIo &lines, int listen_fd, int
       stop_fd_(stop_fd),
       counters_(settings.debounce, lines.ReadInputs(), Clock::now()),
       watchdog_(settings.watchdog, Clock::now()),
-      map_(lines, counters_, watchdog_, settings.read_only),
-      next_poll_(Clock::now() + settings.poll_interval),
-      refusals_(kRefusalInterval) {}
+      map_(lines, counters_, watchdog_, settings.read_only, settings.claimed),
+      board_poll_interval_(BoardPollInterval(settings)),
+      next_poll_(Clock::now() + board_poll_interval_),
+      refusals_(kRefusalInterval),
+      busy_writes_(kRefusalInterval) {}
 
 bool Server::Run() {
   std::vector<pollfd> fds;
@@ -90,6 +98,7 @@ bool Server::Run() {
     if (now >= next_poll_) PollBoard(now);
     CloseIdleClients(now);
     if (const auto line = refusals_.Tick(now)) Log(*line);
+    if (const auto line = busy_writes_.Tick(now)) Log(*line);
   }
   Stop("on " + varnik::tools::SignalName(varnik::tools::StopSignal()));
   return true;
@@ -167,6 +176,8 @@ void Server::AnswerFrame(Connection &client, const MbapFrame &frame, TimePoint n
       Log("watchdog cleared: " + client.peer() + " wrote the outputs");
   }
   if (!answer.exception) watchdog_.Feed(now);
+  if (answer.busy)
+    if (const auto line = busy_writes_.Refused(client.peer(), answer.held_by, now)) Log(*line);
   client.Queue(ReplyFrame(frame, answer.pdu));
   if (settings_.log_requests) LogRequest(client, frame, answer);
 }
@@ -191,16 +202,33 @@ void Server::LogRequest(const Connection &client, const MbapFrame &frame,
 
 void Server::PollBoard(TimePoint now) {
   counters_.Update(lines_.ReadInputs(), now);
-  next_poll_ += settings_.poll_interval;
-  if (next_poll_ <= now) next_poll_ = now + settings_.poll_interval;  // late: no burst of polls
+  next_poll_ += board_poll_interval_;
+  if (next_poll_ <= now) next_poll_ = now + board_poll_interval_;  // late: no burst of polls
 }
 
 void Server::CheckWatchdog(TimePoint now) {
   if (!watchdog_.TripIfStarved(now)) return;
-  lines_.WriteOutputs(0xFF, settings_.safe_outputs);
+  const std::string held = WriteSafeOutputs();
   Log("watchdog tripped: no valid request for " +
       varnik::tools::FormatDuration(*settings_.watchdog) + "; outputs set to " +
-      Hex(settings_.safe_outputs));
+      Hex(settings_.safe_outputs) + held);
+}
+
+// The safe state on every output this gateway may write: those another
+// client holds keep what it gave them, and are named
+// ("; DO3 is held by ..., left as it is").
+std::string Server::WriteSafeOutputs() {
+  if (lines_.WriteOutputs(0xFF, settings_.safe_outputs)) return "";
+  std::string held;
+  for (int bit = 0; bit < 8; ++bit) {
+    if (lines_.WriteOutputs(static_cast<uint8_t>(1u << bit), settings_.safe_outputs)) continue;
+    const auto holder = lines_.HolderOf(VDIO_DO0 + bit);
+    held += "; " +
+            (holder ? Describe(*holder)
+                    : std::string(vdio_line_name(VDIO_DO0 + bit)) + " is held by another client") +
+            ", left as it is";
+  }
+  return held;
 }
 
 void Server::CloseIdleClients(TimePoint now) {
@@ -235,9 +263,11 @@ void Server::Stop(const std::string &cause) {
   const std::string reason = "server stopping " + cause;
   while (!clients_.empty()) Disconnect(clients_.size() - 1, reason);
   if (const auto line = refusals_.Flush(Clock::now())) Log(*line);
-  if (watchdog_.enabled()) {
-    lines_.WriteOutputs(0xFF, settings_.safe_outputs);
-    Log("stopped " + cause + "; outputs set to their safe state " + Hex(settings_.safe_outputs));
+  if (const auto line = busy_writes_.Flush(Clock::now())) Log(*line);
+  if (watchdog_.enabled() || settings_.claimed) {
+    const std::string held = WriteSafeOutputs();
+    Log("stopped " + cause + "; outputs set to their safe state " + Hex(settings_.safe_outputs) +
+        held);
   } else {
     Log("stopped " + cause + "; outputs left as they are");
   }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "address_range.h"
+#include "busy_write_log.h"
 #include "clock.h"
 #include "connection.h"
 #include "input_counters.h"
@@ -35,6 +36,13 @@ struct ServerSettings {
   Microseconds poll_interval{10000};
   Microseconds debounce{0};
   bool log_requests = false;
+  // The outputs and LEDs are claimed through the board service: the
+  // service applies the safe state when the gateway is gone, and so the
+  // gateway writes it at a stop too.
+  bool claimed = false;
+  // The service's lease on that claim: the board is polled at least every
+  // third of it, which feeds it while the loop runs.
+  std::optional<Microseconds> lease;
 };
 
 class Server {
@@ -43,7 +51,7 @@ class Server {
 
   // Serves until stop_fd becomes readable on a stop signal (true) or the
   // loop itself fails (false); either way the clients are disconnected and,
-  // with a watchdog, the outputs put into their safe state.
+  // with a watchdog or a claim, the outputs put into their safe state.
   bool Run();
 
  private:
@@ -55,6 +63,7 @@ class Server {
   void LogRequest(const Connection &client, const MbapFrame &frame, const Answer &answer) const;
   void PollBoard(TimePoint now);
   void CheckWatchdog(TimePoint now);
+  std::string WriteSafeOutputs();
   void CloseIdleClients(TimePoint now);
   void Disconnect(size_t index, const std::string &reason);
   int PollTimeoutMs(TimePoint now) const;
@@ -67,9 +76,11 @@ class Server {
   InputCounters counters_;
   Watchdog watchdog_;
   RegisterMap map_;
+  Microseconds board_poll_interval_;
   TimePoint next_poll_;
   TimePoint accept_paused_until_;
   RefusalLog refusals_;
+  BusyWriteLog busy_writes_;
   std::vector<std::unique_ptr<Connection>> clients_;
 };
 

@@ -136,6 +136,16 @@ driven_registers() {
   output_is "dio-modbusd: warning: --safe-outputs has no effect without --watchdog"
   run -0 run_prog "$DIO_MODBUSD" --check --listen '[::1]:502' --watchdog 2s --safe-outputs 0x0f
   output_is ""
+  # A claim's safe state applies when the gateway ends, watchdog or not;
+  # --claim-with-watchdog claims only with one.
+  run -0 run_prog "$DIO_MODBUSD" --check --claim --safe-outputs 0x0f
+  output_is ""
+  run -0 run_prog "$DIO_MODBUSD" --check --claim-with-watchdog --safe-outputs 0x0f
+  output_is "dio-modbusd: warning: --safe-outputs has no effect without --watchdog"
+  run -2 run_prog "$DIO_MODBUSD" --check --claim --read-only
+  [[ "$output" == "dio-modbusd: --claim with --read-only: "* ]]
+  run -2 run_prog "$DIO_MODBUSD" --check --claim-with-watchdog --watchdog 50ms
+  [[ "$output" == "dio-modbusd: --claim with --watchdog below 100ms: "* ]]
 }
 
 @test "usage errors: status 2, one line naming the option, the board untouched" {

@@ -70,12 +70,12 @@ needs_systemd_analyze() {
   ! grep -F "/dev/mem" <<<"$output"
 }
 
-@test "the shared unit's options, with the device its unit gives, pass --check" {
-  local device options
-  device=$(sed -n 's/^ExecStart=[^ ]* \(--device [^ ]*\) .*/\1/p' "$DIO_MODBUSD_SHARED_UNIT")
-  [ "$device" = "--device /run/varnik-dio/board.sock" ]
+@test "the shared unit's options, with the device and claim its unit gives, pass --check" {
+  local given options
+  given=$(sed -n 's/^ExecStart=[^ ]* \(.*\) \$DIO_MODBUSD_SHARED_OPTIONS$/\1/p' "$DIO_MODBUSD_SHARED_UNIT")
+  [ "$given" = "--device /run/varnik-dio/board.sock --claim-with-watchdog" ]
   options=$(. "$DIO_MODBUSD_SHARED_DEFAULTS" && echo "$DIO_MODBUSD_SHARED_OPTIONS")
-  read -ra words <<<"$device $options"
+  read -ra words <<<"$given $options"
   run -0 run_prog "$DIO_MODBUSD" --check "${words[@]}"
   output_is ""
 }

@@ -1,17 +1,22 @@
 // The gateway's parts whose edge cases a client cannot reach in good time:
-// the counters' debounce and the summary of refused connections against a
-// clock the test sets, and --allow's prefixes at their bit boundaries.
+// the counters' debounce and the summaries of refused connections and
+// writes against a clock the test sets, and --allow's prefixes at their bit
+// boundaries.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 
 #include "address_range.h"
+#include "busy_write_log.h"
 #include "input_counters.h"
 #include "refusal_log.h"
+#include "varnik_dio_board.h"
 
 namespace {
 
 using dio_modbusd::AddressRange;
+using dio_modbusd::BusyWriteLog;
+using dio_modbusd::LineHolder;
 using dio_modbusd::InputCounters;
 using dio_modbusd::RefusalLog;
 using std::chrono::milliseconds;
@@ -89,6 +94,30 @@ TEST(RefusalLogTest, TheFirstRefusalIsNamedTheRestCountedOncePerInterval) {
   // A stop says what it counted so far.
   EXPECT_EQ(log.Flush(kStart + milliseconds(33420)),
             "refused 1 more connection in the last 2.4s (1 not in --allow)");
+  EXPECT_EQ(log.Flush(kStart + seconds(34)), std::nullopt);
+}
+
+TEST(BusyWriteLogTest, NamedOncePerLineAndHolderTheRepeatsCountedOncePerInterval) {
+  BusyWriteLog log(seconds(10));
+  const LineHolder mixer{VDIO_DO2, false, 1234, "mixer"};
+  EXPECT_EQ(log.Refused("127.0.0.1:4000", mixer, kStart),
+            "refused a write of 127.0.0.1:4000 (exception 0x06): DO2 is held by \"mixer\" (pid "
+            "1234)");
+  EXPECT_EQ(log.Refused("127.0.0.1:4001", mixer, kStart + seconds(1)), std::nullopt);
+  LineHolder restarted = mixer;
+  restarted.pid = 1240;
+  EXPECT_NE(log.Refused("127.0.0.1:4001", restarted, kStart + seconds(2)), std::nullopt)
+      << "another holder of the same line";
+  EXPECT_EQ(log.Refused("127.0.0.1:4001", LineHolder{VDIO_LED1, true, 0, ""}, kStart + seconds(3)),
+            "refused a write of 127.0.0.1:4001 (exception 0x06): LED1 is pulsing");
+  EXPECT_EQ(log.Refused("127.0.0.1:4001", mixer, kStart + seconds(4)), std::nullopt);
+  EXPECT_EQ(log.Tick(kStart + milliseconds(10999)), std::nullopt);
+  EXPECT_EQ(log.Tick(kStart + seconds(11)),
+            "refused 2 more writes to lines held by other clients in the last 10s");
+  EXPECT_EQ(log.Tick(kStart + seconds(30)), std::nullopt) << "said once";
+  EXPECT_EQ(log.Refused("127.0.0.1:4001", mixer, kStart + seconds(31)), std::nullopt);
+  EXPECT_EQ(log.Flush(kStart + seconds(33)),
+            "refused 1 more write to lines held by other clients in the last 2s");
   EXPECT_EQ(log.Flush(kStart + seconds(34)), std::nullopt);
 }
 

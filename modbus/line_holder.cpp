@@ -1,0 +1,14 @@
+#include "line_holder.h"
+
+#include "varnik_dio_board.h"
+
+namespace dio_modbusd {
+
+std::string Describe(const LineHolder &holder) {
+  const char *name = vdio_line_name(holder.line);
+  const std::string line = name != nullptr ? name : "line " + std::to_string(holder.line);
+  if (holder.pulsing) return line + " is pulsing";
+  return line + " is held by \"" + holder.consumer + "\" (pid " + std::to_string(holder.pid) + ")";
+}
+
+}  // namespace dio_modbusd

@@ -1,0 +1,23 @@
+// Who keeps the gateway from writing a line: another client's claim on it,
+// held through the board service, or a pulse the service is carrying out.
+#ifndef DIO_MODBUSD_LINE_HOLDER_H
+#define DIO_MODBUSD_LINE_HOLDER_H
+
+#include <cstdint>
+#include <string>
+
+namespace dio_modbusd {
+
+struct LineHolder {
+  int line = 0;           // the board's line number (VDIO_DO0..VDIO_LED3)
+  bool pulsing = false;   // a pulse under way, nobody's claim
+  int32_t pid = 0;        // the claim's holder, as the service sees it
+  std::string consumer;   // the name it claimed under
+};
+
+// 'DO3 is held by "mixer" (pid 1234)', 'LED2 is pulsing'.
+std::string Describe(const LineHolder &holder);
+
+}  // namespace dio_modbusd
+
+#endif
