@@ -293,11 +293,12 @@ VDIO_API int vdio_watch_fd(const vdio_watch *watch);
  * A lease (lease_ms above 0) asks the service to apply the safe values when
  * the handle falls silent: every call on the board handle feeds it (its
  * watchers' do not); when none came for lease_ms, the handle's claimed
- * lines go to their safe values. The claims stay, and the holder's next
- * write is applied on top. One lease per handle: the last claim's applies to
- * all of the handle's claims. */
+ * lines go to their safe values, kept ones too. The claims stay, and the
+ * holder's next write is applied on top. One lease per handle: the last
+ * claim's applies to all of the handle's claims. */
 
-#define VDIO_CLAIM_KEEP 1u /* leave the lines as they are when the claim ends */
+#define VDIO_CLAIM_KEEP 1u /* leave the lines as they are when the claim ends (a lease
+                              that runs out still applies the safe values) */
 
 struct vdio_claim {
     uint32_t size;        /* sizeof(struct vdio_claim): lets the struct grow */
@@ -349,8 +350,8 @@ VDIO_API int vdio_pulse(vdio_board *board, int line, uint64_t width_us, uint32_t
 #define VDIO_CLAIM_INFO_SAFE_VALUE 1u /* the line's safe value is 1 */
 #define VDIO_CLAIM_INFO_KEEP 2u       /* claimed with VDIO_CLAIM_KEEP */
 #define VDIO_CLAIM_INFO_MINE 4u       /* held through the handle that asks */
-#define VDIO_CLAIM_INFO_LEASE_OUT 8u  /* the holder's lease ran out: the line is at its
-                                         safe value until the holder writes */
+#define VDIO_CLAIM_INFO_LEASE_OUT 8u  /* the holder's lease ran out: its lines are at
+                                         their safe values until the holder writes */
 #define VDIO_CLAIM_INFO_PULSING 16u   /* a pulse is under way (claimed or not) */
 
 struct vdio_claim_info {

@@ -70,11 +70,11 @@ void ClaimTable::Claim(uint64_t client, pid_t pid, const ClaimRequest &request, 
   holder.last_request_ns = now;
 }
 
-SafeLevels ClaimTable::Safe(uint64_t client, uint32_t lines) const {
+SafeLevels ClaimTable::Safe(uint64_t client, uint32_t lines, bool ignore_keep) const {
   SafeLevels safe;
   for (int line = 0; line < VDIO_LINE_COUNT; ++line) {
     const LineClaim &claim = lines_[static_cast<size_t>(line)];
-    if (!Has(lines, line) || claim.holder != client || claim.keep) continue;
+    if (!Has(lines, line) || claim.holder != client || (claim.keep && !ignore_keep)) continue;
     safe.lines |= 1u << line;
     if (claim.safe_value) safe.values |= 1u << line;
   }
@@ -120,14 +120,21 @@ std::optional<std::string> ClaimTable::Feed(uint64_t client, uint64_t now) {
   return log;
 }
 
+void ClaimTable::Wrote(uint64_t client) {
+  const auto found = holders_.find(client);
+  if (found != holders_.end()) found->second.at_safe_values = false;
+}
+
 std::vector<SafeLevels> ClaimTable::Expire(uint64_t now) {
   std::vector<SafeLevels> tripped;
   for (auto &[client, holder] : holders_) {
     if (holder.lease_ms == 0 || holder.lease_out) continue;
     if (now - holder.last_request_ns < holder.lease_ms * kNsPerMs) continue;
     holder.lease_out = true;
+    holder.at_safe_values = true;
     const uint32_t held = HeldBy(client);
-    SafeLevels safe = Safe(client, held);
+    // A hung holder is not ending its claim: keeping is for a claim's end.
+    SafeLevels safe = Safe(client, held, true);
     safe.log = "lease of " + holder.consumer + " (pid " + std::to_string(holder.pid) +
                ") ran out after " + std::to_string(holder.lease_ms) + "ms: " + Outcome(held, safe);
     tripped.push_back(safe);
@@ -157,7 +164,7 @@ std::optional<ClaimView> ClaimTable::View(int line, uint64_t client) const {
   if (claim.safe_value) view.flags |= VDIO_CLAIM_INFO_SAFE_VALUE;
   if (claim.keep) view.flags |= VDIO_CLAIM_INFO_KEEP;
   if (claim.holder == client) view.flags |= VDIO_CLAIM_INFO_MINE;
-  if (holder.lease_out) view.flags |= VDIO_CLAIM_INFO_LEASE_OUT;
+  if (holder.at_safe_values) view.flags |= VDIO_CLAIM_INFO_LEASE_OUT;
   return view;
 }
 

@@ -20,7 +20,7 @@ namespace dio_boardd {
 
 // Lines to drive to their safe values, and the log line that says so.
 struct SafeLevels {
-  uint32_t lines = 0;   // the lines driven (claims without VDIO_CLAIM_KEEP)
+  uint32_t lines = 0;   // the lines driven
   uint32_t values = 0;  // their levels, bit n = line n
   std::string log;
 };
@@ -60,6 +60,9 @@ class ClaimTable {
   // A request of client at now feeds its lease: the log line of a lease
   // that was out and is fed again.
   std::optional<std::string> Feed(uint64_t client, uint64_t now);
+  // client wrote (lines it may write): its lines no longer stand at the
+  // safe values of a lease that ran out.
+  void Wrote(uint64_t client);
 
   // Leases that ran out by now: each holder's safe levels, logged.
   std::vector<SafeLevels> Expire(uint64_t now);
@@ -81,11 +84,13 @@ class ClaimTable {
     std::string consumer;  // of its last claim, for its lease's log
     uint32_t lease_ms = 0;
     uint64_t last_request_ns = 0;
-    bool lease_out = false;
+    bool lease_out = false;     // ran out, and no request came since
+    bool at_safe_values = false;  // ran out, and the holder wrote nothing since
   };
 
-  // The safe levels of client's lines in lines that are not kept.
-  SafeLevels Safe(uint64_t client, uint32_t lines) const;
+  // The safe levels of client's lines in lines: every one of them when
+  // keeping is ignored (a lease), else those not kept (a claim's end).
+  SafeLevels Safe(uint64_t client, uint32_t lines, bool ignore_keep = false) const;
   std::string Owner(uint64_t client, uint32_t lines) const;
 
   std::array<LineClaim, VDIO_LINE_COUNT> lines_{};

@@ -33,6 +33,8 @@ class LineKeeper {
 
   // A request of client's board connection at now: feeds its lease.
   void Feed(uint64_t client, uint64_t now);
+  // client's write went through.
+  void Wrote(uint64_t client) { claims_.Wrote(client); }
   // Writes the pulses' edges due by now and applies the safe values of the
   // leases run out by now.
   void Tick(uint64_t now);

@@ -260,8 +260,11 @@ void Server::AnswerBoardRequest(Client &client, const Message &request) {
     client.Queue(Reply(request.operation, refused));
     return;
   }
-  client.Queue(Answer(board_, request));
-  if (IsWriteRequest(request.operation) && written != 0) outside_.Written(written, ReadLevels());
+  const Message reply = Answer(board_, request);
+  client.Queue(reply);
+  if (!IsWriteRequest(request.operation) || written == 0) return;
+  outside_.Written(written, ReadLevels());
+  if (reply.status == 0) keeper_.Wrote(client.id());
 }
 
 std::optional<std::string> Server::StartWatch(Client &client, const Message &request,

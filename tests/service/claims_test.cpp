@@ -140,18 +140,21 @@ TEST_F(ClaimTest, ALeaseRunsOutWhenItsHolderFallsSilentAndItsNextWriteRecovers) 
   Start({"--interval", "10ms"});
   vdio_board *holder = Open();
   vdio_board *other = Open();
+  // Keeping is for a claim's end: a lease that runs out drives DO4 too.
+  const auto kept = Claim(1u << VDIO_DO4, 0, VDIO_CLAIM_KEEP, 200, "leaser");
+  ASSERT_EQ(vdio_claim(holder, &kept), 0);
   const auto claim = Claim(kDo0To3, 0x5u << VDIO_DO0, 0, 200, "leaser");
   ASSERT_EQ(vdio_claim(holder, &claim), 0);
   vdio_watch *watch = nullptr;
   ASSERT_EQ(vdio_watch_new(holder, kDo0To3, 1000, 0, &watch), 0);
-  ASSERT_EQ(vdio_write_outputs(holder, 0x0F, 0x0A), 0);
+  ASSERT_EQ(vdio_write_outputs(holder, 0x1F, 0x1A), 0);
   const auto last_request = std::chrono::steady_clock::now();
   // The holder's watch gets the events of the trip but does not feed it.
   vdio_event event{};
-  while ((OutputsOnBoard() & 0x0F) != 0x05 &&
+  while ((OutputsOnBoard() & 0x1F) != 0x05 &&
          std::chrono::steady_clock::now() - last_request < SlowDuration(5))
     vdio_watch_next(watch, 10, &event);
-  EXPECT_EQ(OutputsOnBoard() & 0x0F, 0x05) << service_->Log();
+  EXPECT_EQ(OutputsOnBoard() & 0x1F, 0x05) << service_->Log();
   const auto tripped = std::chrono::steady_clock::now() - last_request;
   EXPECT_GE(tripped, std::chrono::milliseconds(200));
   EXPECT_LT(tripped, SlowDuration(0.200 + 0.010 + 0.100));
@@ -162,10 +165,14 @@ TEST_F(ClaimTest, ALeaseRunsOutWhenItsHolderFallsSilentAndItsNextWriteRecovers) 
   info.size = sizeof info;
   ASSERT_EQ(vdio_get_claim(other, VDIO_DO0, &info), 1);
   EXPECT_EQ(info.flags, VDIO_CLAIM_INFO_LEASE_OUT | VDIO_CLAIM_INFO_SAFE_VALUE);
+  ASSERT_EQ(vdio_get_claim(holder, VDIO_DO0, &info), 1) << "a request that feeds the lease";
+  EXPECT_TRUE(info.flags & VDIO_CLAIM_INFO_LEASE_OUT) << "the lines stay safe until it writes";
   ASSERT_EQ(vdio_set(holder, VDIO_DO1, 1), 0);
-  EXPECT_EQ(OutputsOnBoard() & 0x0F, 0x07) << "the holder's write on top of the safe values";
+  EXPECT_EQ(OutputsOnBoard() & 0x1F, 0x07) << "the holder's write on top of the safe values";
+  ASSERT_EQ(vdio_get_claim(holder, VDIO_DO0, &info), 1);
+  EXPECT_FALSE(info.flags & VDIO_CLAIM_INFO_LEASE_OUT);
   const std::string who = "lease of leaser (pid " + std::to_string(getpid()) + ")";
-  EXPECT_TRUE(service_->WaitForLog(who + " ran out after 200ms: DO0=1 DO1=0 DO2=1 DO3=0", 5));
+  EXPECT_TRUE(service_->WaitForLog(who + " ran out after 200ms: DO0=1 DO1=0 DO2=1 DO3=0 DO4=0", 5));
   EXPECT_TRUE(service_->WaitForLog(who + " fed again after ", 5)) << service_->Log();
 }
 

@@ -43,7 +43,8 @@ class ClaimInfo(_ClaimInfoFields):
     consumer: the holder's name; pid: its process, as the service sees it;
     lease: the holder's lease in seconds, None for none; safe_value: the
     level the line gets when the claim ends or the lease runs out; keep:
-    True when the line is left as it is when the claim ends instead; mine:
+    True when the line is left as it is when the claim ends instead (a
+    lease that runs out still applies the safe value); mine:
     True when held through the board that asks; lease_out: True while the
     lease has run out (the line is at its safe value until the holder
     writes); pulsing: True while a pulse is under way on the line.
