@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "board_internal.h"
+#include "claim_checks.h"
 #include "service_connection.h"
 
 namespace {
@@ -13,8 +14,6 @@ namespace {
 using namespace varnik::board;
 namespace wire = varnik::wire;
 
-constexpr uint32_t kDrivenLines = VDIO_OUTPUT_LINES | VDIO_LED_LINES;
-constexpr uint32_t kKnownClaimFlags = VDIO_CLAIM_KEEP;
 constexpr uint32_t kKnownInfoFlags = VDIO_CLAIM_INFO_SAFE_VALUE | VDIO_CLAIM_INFO_KEEP |
                                      VDIO_CLAIM_INFO_MINE | VDIO_CLAIM_INFO_LEASE_OUT |
                                      VDIO_CLAIM_INFO_PULSING;
@@ -22,8 +21,6 @@ constexpr uint32_t kKnownInfoFlags = VDIO_CLAIM_INFO_SAFE_VALUE | VDIO_CLAIM_INF
 static_assert(sizeof(struct vdio_claim) == 52, "vdio_claim layout changed");
 static_assert(sizeof(vdio_claim_info) == 48, "vdio_claim_info layout changed");
 static_assert(sizeof(vdio_claim_info::consumer) == wire::kNameSize, "a consumer is a wire name");
-
-bool IsDrivenLineSet(uint32_t lines) { return lines != 0 && (lines & ~kDrivenLines) == 0; }
 
 // Printable ASCII up to a NUL within the field.
 bool IsConsumerName(const char (&consumer)[wire::kNameSize]) {
@@ -37,14 +34,7 @@ bool IsConsumerName(const char (&consumer)[wire::kNameSize]) {
 bool IsClaim(const struct vdio_claim *claim) {
   return claim->size == sizeof(struct vdio_claim) && IsDrivenLineSet(claim->lines) &&
          (claim->safe_values & ~claim->lines) == 0 && (claim->flags & ~kKnownClaimFlags) == 0 &&
-         IsConsumerName(claim->consumer);
-}
-
-bool IsPulse(int line, uint64_t width_us, uint32_t count, uint64_t period_us) {
-  if (line < VDIO_DO0 || line >= VDIO_LINE_COUNT) return false;
-  if (width_us == 0 || width_us > VDIO_PULSE_MAX_WIDTH_US) return false;
-  if (count == 0 || count > VDIO_PULSE_MAX_COUNT) return false;
-  return count == 1 || (period_us > width_us && period_us <= VDIO_PULSE_MAX_PERIOD_US);
+         IsLease(claim->lease_ms) && IsConsumerName(claim->consumer);
 }
 
 // A call whose success is 0.

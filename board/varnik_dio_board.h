@@ -282,7 +282,7 @@ VDIO_API int vdio_watch_fd(const vdio_watch *watch);
  * promise once the program is gone.
  *
  * A claim makes outputs and LEDs this board handle's own: while it holds
- * them, a write of any other handle that would change one of them
+ * them, a write of any other handle to one of them
  * (vdio_set, vdio_write_outputs, vdio_write_leds, vdio_pulse) fails with
  * -EBUSY and changes nothing, not even its other lines. Reads and watchers
  * are never refused. A claim ends by vdio_release, vdio_close, or the
@@ -297,6 +297,10 @@ VDIO_API int vdio_watch_fd(const vdio_watch *watch);
  * holder's next write is applied on top. One lease per handle: the last
  * claim's applies to all of the handle's claims. */
 
+/* The shortest lease, in milliseconds: a shorter one would run out at any
+ * scheduling delay. */
+#define VDIO_CLAIM_MIN_LEASE_MS 10u
+
 #define VDIO_CLAIM_KEEP 1u /* leave the lines as they are when the claim ends (a lease
                               that runs out still applies the safe values) */
 
@@ -306,7 +310,7 @@ struct vdio_claim {
     uint32_t safe_values; /* levels the lines get when the claim ends or its lease runs
                              out; bit n = line n, only bits of lines */
     uint32_t flags;       /* VDIO_CLAIM_KEEP, or 0 */
-    uint32_t lease_ms;    /* 0: no lease */
+    uint32_t lease_ms;    /* 0: no lease; else at least VDIO_CLAIM_MIN_LEASE_MS */
     char consumer[32];    /* printable ASCII, at most 31 bytes and a NUL: shown to
                              others, logged; empty: the program's name */
 };
@@ -316,8 +320,9 @@ struct vdio_claim {
  * -EBUSY when another handle holds one of them or a pulse is under way on
  * one; -EINVAL for a NULL argument, a size other than sizeof(struct
  * vdio_claim), no lines, an input or a line outside the map, safe values
- * outside lines, unknown flags, or a consumer that is not printable ASCII
- * ending in a NUL within its 32 bytes. */
+ * outside lines, unknown flags, a lease from 1 to VDIO_CLAIM_MIN_LEASE_MS - 1,
+ * or a consumer that is not printable ASCII ending in a NUL within its 32
+ * bytes. */
 VDIO_API int vdio_claim(vdio_board *board, const struct vdio_claim *claim);
 
 /* Ends this handle's claim on lines (a line set), applying their safe values
@@ -325,9 +330,12 @@ VDIO_API int vdio_claim(vdio_board *board, const struct vdio_claim *claim);
  * for an empty set or a line this handle does not hold. */
 VDIO_API int vdio_release(vdio_board *board, uint32_t lines);
 
-/* Pulse limits, in microseconds and pulses. */
+/* Pulse limits, in microseconds and pulses. A pulse train holds its line
+ * against every write and cannot be called back, so the whole of it, from
+ * the first edge to the last, is bounded too. */
 #define VDIO_PULSE_MAX_WIDTH_US 3600000000ull  /* 1 h */
 #define VDIO_PULSE_MAX_PERIOD_US 3600000000ull /* 1 h */
+#define VDIO_PULSE_MAX_TRAIN_US 3600000000ull  /* 1 h: period * (count - 1) + width */
 #define VDIO_PULSE_MAX_COUNT 1000000u
 
 /* Has the service pulse output or LED line: it turns the line to the other
@@ -342,7 +350,8 @@ VDIO_API int vdio_release(vdio_board *board, uint32_t lines);
  * -EINVAL for an input or a line outside the map, width_us of 0 or above
  * VDIO_PULSE_MAX_WIDTH_US, count of 0 or above VDIO_PULSE_MAX_COUNT, or
  * (for more than one pulse) period_us not above width_us or above
- * VDIO_PULSE_MAX_PERIOD_US. */
+ * VDIO_PULSE_MAX_PERIOD_US, or a train longer than VDIO_PULSE_MAX_TRAIN_US.
+ * The service logs each pulse train it starts, naming the program. */
 VDIO_API int vdio_pulse(vdio_board *board, int line, uint64_t width_us, uint32_t count,
                         uint64_t period_us);
 

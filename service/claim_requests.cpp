@@ -1,5 +1,6 @@
 #include "claim_requests.h"
 
+#include "claim_checks.h"
 #include "varnik_dio_board.h"
 
 namespace dio_boardd {
@@ -9,8 +10,8 @@ namespace {
 namespace wire = varnik::wire;
 using wire::Message;
 
-constexpr uint32_t kDrivenLines = VDIO_OUTPUT_LINES | VDIO_LED_LINES;
-constexpr uint32_t kKnownClaimFlags = VDIO_CLAIM_KEEP;
+using varnik::board::IsLease;
+using varnik::board::kKnownClaimFlags;
 
 // Printable ASCII up to a NUL within the field, as a string.
 std::optional<std::string> ConsumerName(const uint8_t *field) {
@@ -21,28 +22,20 @@ std::optional<std::string> ConsumerName(const uint8_t *field) {
   return std::nullopt;
 }
 
-bool IsPulse(const PulseRequest &pulse) {
-  if (pulse.line < VDIO_DO0 || pulse.line >= VDIO_LINE_COUNT) return false;
-  if (pulse.width_us == 0 || pulse.width_us > VDIO_PULSE_MAX_WIDTH_US) return false;
-  if (pulse.count == 0 || pulse.count > VDIO_PULSE_MAX_COUNT) return false;
-  return pulse.count == 1 ||
-         (pulse.period_us > pulse.width_us && pulse.period_us <= VDIO_PULSE_MAX_PERIOD_US);
-}
-
 }  // namespace
 
 bool IsClaimRequest(uint16_t operation) {
   return operation >= wire::kClaim && operation <= wire::kGetClaim;
 }
 
-bool IsDrivenLineSet(uint32_t lines) { return lines != 0 && (lines & ~kDrivenLines) == 0; }
 
 std::optional<ClaimRequest> DecodeClaim(const uint8_t *message, const std::string &program) {
   const Message request = wire::Decode(message);
   const auto flags = static_cast<uint32_t>(request.third);
   const auto consumer = ConsumerName(message + wire::kMessageSize);
-  if (!IsDrivenLineSet(request.first) || (request.second & ~request.first) != 0 ||
-      (flags & ~kKnownClaimFlags) != 0 || !consumer)
+  if (!varnik::board::IsDrivenLineSet(request.first) || (request.second & ~request.first) != 0 ||
+      (flags & ~kKnownClaimFlags) != 0 || !IsLease(static_cast<uint32_t>(request.third >> 32)) ||
+      !consumer)
     return std::nullopt;
   ClaimRequest claim;
   claim.lines = request.first;
@@ -60,7 +53,8 @@ std::optional<PulseRequest> DecodePulse(const uint8_t *message) {
   pulse.count = request.second;
   pulse.width_us = request.third;
   pulse.period_us = pulse.count == 1 ? 0 : wire::GetU64(message + wire::kMessageSize);
-  if (!IsPulse(pulse)) return std::nullopt;
+  if (!varnik::board::IsPulse(pulse.line, pulse.width_us, pulse.count, pulse.period_us))
+    return std::nullopt;
   return pulse;
 }
 

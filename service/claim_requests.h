@@ -16,9 +16,6 @@ namespace dio_boardd {
 
 bool IsClaimRequest(uint16_t operation);
 
-// A non-empty set of outputs and LEDs only.
-bool IsDrivenLineSet(uint32_t lines);
-
 // A kClaim request (wire::kClaimSize bytes), or nothing when an argument is
 // bad. An empty consumer is program, the name of the client's hello.
 std::optional<ClaimRequest> DecodeClaim(const uint8_t *message, const std::string &program);

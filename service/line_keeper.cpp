@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "claim_checks.h"
 #include "claim_requests.h"
+#include "argument_parsing.h"
+#include "line_text.h"
 #include "tool_messages.h"
 
 namespace dio_boardd {
@@ -15,6 +18,17 @@ namespace wire = varnik::wire;
 constexpr uint32_t kLedShift = VDIO_LED1;
 constexpr uint32_t kOutputShift = VDIO_DO0;
 constexpr uint64_t kNsPerUs = 1000;
+
+// "3 x 1ms, every 1s", "1 x 500us".
+std::string PulseText(const PulseRequest &pulse) {
+  using varnik::tools::FormatDuration;
+  using varnik::tools::Microseconds;
+  std::string text = std::to_string(pulse.count) + " x " +
+                     FormatDuration(Microseconds(static_cast<int64_t>(pulse.width_us)));
+  if (pulse.count > 1)
+    text += ", every " + FormatDuration(Microseconds(static_cast<int64_t>(pulse.period_us)));
+  return text;
+}
 
 std::vector<uint8_t> StatusReply(uint16_t operation, int32_t status) {
   wire::Message reply;
@@ -57,7 +71,8 @@ int32_t LineKeeper::Claim(const Client &client, const uint8_t *message, uint64_t
 }
 
 int32_t LineKeeper::Release(const Client &client, uint32_t lines) {
-  if (!IsDrivenLineSet(lines) || (lines & ~claims_.HeldBy(client.id())) != 0) return -EINVAL;
+  if (!varnik::board::IsDrivenLineSet(lines) || (lines & ~claims_.HeldBy(client.id())) != 0)
+    return -EINVAL;
   if (const auto safe = claims_.End(client.id(), lines, "released")) Apply(*safe);
   return 0;
 }
@@ -70,6 +85,9 @@ int32_t LineKeeper::Pulse(const Client &client, const uint8_t *message, uint64_t
   if (level < 0) return level;
   Write(pulses_.Start(pulse->line, level, pulse->width_us * kNsPerUs, pulse->count,
                       pulse->period_us * kNsPerUs, now));
+  // A train holds its line against everyone: the log says whose it is.
+  varnik::tools::PrintLine("pulse of " + LineNames(1u << pulse->line) + " by " + client.Who() +
+                           ": " + PulseText(*pulse));
   return 0;
 }
 

@@ -33,8 +33,11 @@ class LineKeeper {
 
   // A request of client's board connection at now: feeds its lease.
   void Feed(uint64_t client, uint64_t now);
-  // client's write went through.
-  void Wrote(uint64_t client) { claims_.Wrote(client); }
+  // client's write of lines went through: its lines stand at the levels
+  // it wrote, no longer at the safe values of a lease that ran out.
+  void Wrote(uint64_t client, uint32_t lines) {
+    if ((lines & claims_.HeldBy(client)) != 0) claims_.Wrote(client);
+  }
   // Writes the pulses' edges due by now and applies the safe values of the
   // leases run out by now.
   void Tick(uint64_t now);
@@ -44,6 +47,8 @@ class LineKeeper {
   // Ends every claim of client (its connection ends for reason).
   void EndClaims(uint64_t client, const std::string &reason);
 
+  // The lines client holds.
+  uint32_t HeldBy(uint64_t client) const { return claims_.HeldBy(client); }
   // Every line held by any client.
   uint32_t Claimed() const { return claims_.Held(); }
   // Ends the pulses under way, their lines back at their starting level.

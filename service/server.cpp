@@ -264,13 +264,18 @@ void Server::AnswerBoardRequest(Client &client, const Message &request) {
   client.Queue(reply);
   if (!IsWriteRequest(request.operation) || written == 0) return;
   outside_.Written(written, ReadLevels());
-  if (reply.status == 0) keeper_.Wrote(client.id());
+  if (reply.status == 0) keeper_.Wrote(client.id(), written);
 }
 
 std::optional<std::string> Server::StartWatch(Client &client, const Message &request,
                                               uint64_t now) {
   if (!ValidWatch(request)) {
     client.Queue(Reply(varnik::wire::kWatch, -EINVAL));
+    return std::nullopt;
+  }
+  // A watch sends no requests: it could never feed a lease, nor release.
+  if (keeper_.HeldBy(client.id()) != 0) {
+    client.Queue(Reply(varnik::wire::kWatch, -EBUSY));
     return std::nullopt;
   }
   // Sampled no more often than the service samples.

@@ -89,6 +89,8 @@ TEST_F(ClaimsTest, BadArgumentsNeverReachTheServiceAndGoodOnesArriveWhole) {
     EXPECT_EQ(refused([](struct vdio_claim &c) { c.lines |= 1u << VDIO_LINE_COUNT; }), -EINVAL);
     EXPECT_EQ(refused([](struct vdio_claim &c) { c.safe_values |= 1u << VDIO_DO1; }), -EINVAL);
     EXPECT_EQ(refused([](struct vdio_claim &c) { c.flags = 2; }), -EINVAL);
+  EXPECT_EQ(refused([](struct vdio_claim &c) { c.lease_ms = VDIO_CLAIM_MIN_LEASE_MS - 1; }),
+            -EINVAL);
     EXPECT_EQ(refused([](struct vdio_claim &c) { c.consumer[1] = '\n'; }), -EINVAL);
     EXPECT_EQ(refused([](struct vdio_claim &c) { std::memset(c.consumer, 'x', 32); }), -EINVAL);
     EXPECT_EQ(vdio_claim(board, nullptr), -EINVAL);
@@ -101,6 +103,7 @@ TEST_F(ClaimsTest, BadArgumentsNeverReachTheServiceAndGoodOnesArriveWhole) {
     EXPECT_EQ(vdio_pulse(board, VDIO_DO0, 1000, VDIO_PULSE_MAX_COUNT + 1, 5000), -EINVAL);
     EXPECT_EQ(vdio_pulse(board, VDIO_DO0, 1000, 2, 1000), -EINVAL) << "no gap between pulses";
     EXPECT_EQ(vdio_pulse(board, VDIO_DO0, 1000, 2, VDIO_PULSE_MAX_PERIOD_US + 1), -EINVAL);
+  EXPECT_EQ(vdio_pulse(board, VDIO_DO0, 1000, 3601, 1000000), -EINVAL) << "a train of over 1 h";
     vdio_claim_info info = EmptyInfo();
     info.size = 8;
     EXPECT_EQ(vdio_get_claim(board, VDIO_DO0, &info), -EINVAL);

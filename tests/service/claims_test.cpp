@@ -44,6 +44,11 @@ TEST_F(ClaimTest, OnlyTheHolderWritesItsLinesAndBadClaimsAreRefused) {
   const auto other = Claim(1u << VDIO_DO2, 0, 0, 0, "other");
   EXPECT_EQ(vdio_claim(b, &other), -EBUSY);
   EXPECT_EQ(vdio_release(b, 1u << VDIO_DO0), -EINVAL) << "not its line";
+  auto holding = Connect("holding");
+  ASSERT_TRUE(holding->SendBytes(ClaimBytes(1u << VDIO_LED3, 0, 0, "x")));
+  EXPECT_EQ(holding->Receive(5)->status, 0);
+  EXPECT_EQ(holding->Call(Request(wire::kWatch, 1u << VDIO_DI0, 1000))->status, -EBUSY)
+      << "a watch could neither feed its lease nor release it";
   EXPECT_EQ(vdio_release(a, (1u << VDIO_DO0) | (1u << VDIO_DO4)), -EINVAL) << "DO4 not held";
   EXPECT_EQ(vdio_set(b, VDIO_DO0, 1), -EBUSY) << "nothing released";
 
@@ -68,7 +73,8 @@ TEST_F(ClaimTest, OnlyTheHolderWritesItsLinesAndBadClaimsAreRefused) {
       {"safe values outside the lines", ClaimBytes(1u << VDIO_DO5, 1u << VDIO_DO6, 0, "x")},
       {"an unknown flag", ClaimBytes(1u << VDIO_DO5, 0, 2, "x")},
       {"a consumer not printable", ClaimBytes(1u << VDIO_DO5, 0, 0, "bad\tname")},
-      {"a consumer without a NUL", ClaimBytes(1u << VDIO_DO5, 0, 0, std::string(32, 'x'))}};
+      {"a consumer without a NUL", ClaimBytes(1u << VDIO_DO5, 0, 0, std::string(32, 'x'))},
+      {"a lease below the shortest", ClaimBytes(1u << VDIO_DO5, 0, uint64_t{9} << 32, "x")}};
   for (const auto &[what, bytes] : bad) {
     ASSERT_TRUE(raw->SendBytes(bytes));
     const auto reply = raw->Receive(5);
@@ -79,7 +85,17 @@ TEST_F(ClaimTest, OnlyTheHolderWritesItsLinesAndBadClaimsAreRefused) {
   EXPECT_EQ(raw->Call(Request(wire::kSet, VDIO_DO0, 2))->status, -EINVAL) << "bad before busy";
   EXPECT_EQ(raw->Call(Request(wire::kWriteOutputs, 0x101, 0))->status, -EINVAL);
   EXPECT_EQ(raw->Call(Request(wire::kGetClaim, 19))->status, -EINVAL);
+  // A train that would hold its line for more than an hour.
+  std::vector<uint8_t> train(wire::kPulseSize);
+  wire::Encode(Request(wire::kPulse, VDIO_DO5, 3601, 1000), train.data());
+  wire::PutU64(train.data() + wire::kMessageSize, 1'000'000);
+  ASSERT_TRUE(raw->SendBytes(train));
+  EXPECT_EQ(raw->Receive(5)->status, -EINVAL);
   EXPECT_EQ(vdio_set(b, VDIO_DO5, 1), 0) << "none of them claimed DO5";
+  // A train holds its line against everyone: the log names whose it is.
+  ASSERT_EQ(vdio_pulse(b, VDIO_DO6, 1000, 2, 2000), 0);
+  EXPECT_TRUE(service_->WaitForLog("pulse of DO6 by pid " + std::to_string(getpid()), 5));
+  EXPECT_TRUE(service_->WaitForLog("): 2 x 1ms, every 2ms", 5)) << service_->Log();
   for (const size_t size : {wire::kMessageSize, wire::kClaimSize + 1}) {
     auto sized = Connect("sized");
     std::vector<uint8_t> bytes = ClaimBytes(1u << VDIO_DO5, 0, 0, "x");
@@ -167,6 +183,9 @@ TEST_F(ClaimTest, ALeaseRunsOutWhenItsHolderFallsSilentAndItsNextWriteRecovers) 
   EXPECT_EQ(info.flags, VDIO_CLAIM_INFO_LEASE_OUT | VDIO_CLAIM_INFO_SAFE_VALUE);
   ASSERT_EQ(vdio_get_claim(holder, VDIO_DO0, &info), 1) << "a request that feeds the lease";
   EXPECT_TRUE(info.flags & VDIO_CLAIM_INFO_LEASE_OUT) << "the lines stay safe until it writes";
+  ASSERT_EQ(vdio_set(holder, VDIO_DO7, 1), 0);
+  ASSERT_EQ(vdio_get_claim(holder, VDIO_DO0, &info), 1);
+  EXPECT_TRUE(info.flags & VDIO_CLAIM_INFO_LEASE_OUT) << "DO7 is none of its claimed lines";
   ASSERT_EQ(vdio_set(holder, VDIO_DO1, 1), 0);
   EXPECT_EQ(OutputsOnBoard() & 0x1F, 0x07) << "the holder's write on top of the safe values";
   ASSERT_EQ(vdio_get_claim(holder, VDIO_DO0, &info), 1);

@@ -105,6 +105,7 @@ stop_holder() {
   usage_error_names 0x02 set DO0=1 --hold --safe 0x02
   usage_error_names "'Keep' is not a mask such as 0x05 (0x00 to 0x7ff), or keep" set DO0=1 --hold --safe Keep
   usage_error_names --lease set DO0=1 --hold --lease 1500us
+  usage_error_names 'a lease that runs out still drives' set DO0=1 --hold --safe keep --lease 1s
   usage_error_names 'a	b' set DO0=1 --hold --consumer 'a	b'
   usage_error_names 01234567890123456789012345678901 set DO0=1 --hold --consumer 01234567890123456789012345678901
 }

@@ -166,6 +166,9 @@ std::optional<HoldPlan> PlanHold(const HoldOptions &options,
                 LeaseMs(options.lease), Consumer(options.consumer)};
   plan.keep = options.safe && *options.safe == "keep";
   if (options.safe && !plan.keep) plan.safe_values = SafeValues(*options.safe, plan.lines);
+  if (plan.keep && plan.lease_ms != 0)
+    throw UsageError("--safe keep with --lease: a lease that runs out still drives the lines to "
+                     "their safe values, which keep does not give; give them with --safe MASK");
   return plan;
 }
 

@@ -88,6 +88,12 @@ bool PulseThroughService(vdio_board *board, const PulsePlan &plan) {
   if (plan.count > 1 && plan.period > longest_period)
     throw varnik::tools::UsageError("--period: the board service pulses with a period of at most " +
                                     varnik::tools::FormatDuration(longest_period));
+  // Nobody can call a train back: the service bounds its whole length.
+  const Microseconds longest_train(VDIO_PULSE_MAX_TRAIN_US);
+  if ((plan.count - 1) * plan.period + plan.width > longest_train)
+    throw varnik::tools::UsageError(
+        "--count and --period: the board service pulses for at most " +
+        varnik::tools::FormatDuration(longest_train) + " from the first pulse to the last");
   const Clock::time_point start = Clock::now();
   CheckedWrite(board, 1u << plan.line,
                vdio_pulse(board, plan.line, static_cast<uint64_t>(plan.width.count()), plan.count,

@@ -12,8 +12,8 @@ from ._device import KIND_NAMES, default_device_name, device_path
 from ._errors import call_error, open_error
 from ._handle import SharedHandle
 from ._library import (DEVICE_SERVICE, INFO_PULSING, LED_LINES, LIBRARY, OUTPUT_LINES,
-                       PULSE_MAX_COUNT, PULSE_MAX_PERIOD_US, PULSE_MAX_WIDTH_US, ClaimInfoStruct,
-                       StateStruct)
+                       PULSE_MAX_COUNT, PULSE_MAX_PERIOD_US, PULSE_MAX_TRAIN_US,
+                       PULSE_MAX_WIDTH_US, ClaimInfoStruct, StateStruct)
 from ._lines import (DRIVEN_LINE_NUMBERS, LED_MASK_LIMIT, LINE_NUMBERS, OUTPUT_MASK_LIMIT,
                      checked_level, checked_mask, driven_line_number, line_name, line_number,
                      line_set)
@@ -426,4 +426,7 @@ def _pulse_timing(width: object, count: object, period: object) -> Tuple[int, in
     if count > 1 and not width_us < period_us <= PULSE_MAX_PERIOD_US:
         raise ValueError(f"period {period!r} for {count} pulses of {width!r} s: give seconds "
                          f"above the width, at most {PULSE_MAX_PERIOD_US / 1e6:g}")
+    if count > 1 and period_us * (count - 1) + width_us > PULSE_MAX_TRAIN_US:
+        raise ValueError(f"{count} pulses every {period_us / 1e6:g} s: the whole train may "
+                         f"last at most {PULSE_MAX_TRAIN_US / 1e6:g} s")
     return width_us, count, period_us if count > 1 else 0

@@ -10,8 +10,8 @@ from collections import namedtuple
 
 from ._errors import LineHeld, call_error
 from ._library import (CLAIM_KEEP, CONSUMER_SIZE, INFO_KEEP, INFO_LEASE_OUT, INFO_MINE,
-                       INFO_PULSING, INFO_SAFE_VALUE, LIBRARY, MAX_LEASE_MS, ClaimInfoStruct,
-                       ClaimStruct)
+                       INFO_PULSING, INFO_SAFE_VALUE, LIBRARY, MAX_LEASE_MS, MIN_LEASE_MS,
+                       ClaimInfoStruct, ClaimStruct)
 from ._lines import DRIVEN_LINES, checked_level, driven_line_number, line_name
 from ._shared import Closed
 
@@ -149,10 +149,10 @@ def _lease_ms(lease: Optional[float]) -> int:
         return 0
     if isinstance(lease, (int, float)) and not isinstance(lease, bool) and math.isfinite(lease):
         milliseconds = round(lease * 1000)
-        if 1 <= milliseconds <= MAX_LEASE_MS:
+        if MIN_LEASE_MS <= milliseconds <= MAX_LEASE_MS:
             return milliseconds
-    raise ValueError(f"lease {lease!r}: give seconds from 0.001 to {MAX_LEASE_MS / 1000:g}, "
-                     f"or None for no lease")
+    raise ValueError(f"lease {lease!r}: give seconds from {MIN_LEASE_MS / 1000:g} to "
+                     f"{MAX_LEASE_MS / 1000:g}, or None for no lease")
 
 
 def _consumer_bytes(consumer: str) -> bytes:

@@ -186,7 +186,7 @@ def test_the_service_finishes_a_pulse_refusing_other_writes_after_its_board_clos
     (lambda board: board.claim("DO0", safe={"do1": 0}), "DO1, which is not claimed"),
     (lambda board: board.claim("DO0", safe={"DO0": 2}), "level 2 for DO0"),
     (lambda board: board.claim("DO0", safe=[0]), "safe"),
-    (lambda board: board.claim("DO0", lease=0), "lease 0"),
+    (lambda board: board.claim("DO0", lease=0.009), "lease 0.009"),
     (lambda board: board.claim("DO0", lease=4294967.3), "lease"),
     (lambda board: board.claim("DO0", lease=float("nan")), "lease"),
     (lambda board: board.claim("DO0", consumer="x" * 32), "consumer"),
@@ -195,6 +195,7 @@ def test_the_service_finishes_a_pulse_refusing_other_writes_after_its_board_clos
     (lambda board: board.pulse("DO0", 0.1, count=0), "count 0"),
     (lambda board: board.pulse("DO0", 0.1, count=2.0), "count"),
     (lambda board: board.pulse("DO0", 0.1, count=2, period=0.1), "period 0.1"),
+    (lambda board: board.pulse("DO0", 0.1, count=3601, period=1), "the whole train"),
 ], ids=lambda value: value if isinstance(value, str) else "")
 def test_bad_claims_and_pulses_are_value_errors_before_any_call(board, board_file, call, word):
     # On a board file, any call reaching the library would be EOPNOTSUPP.

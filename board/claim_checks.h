@@ -1,0 +1,42 @@
+// The checks of a claim's lines and lease and of a pulse, shared by the
+// board library (which refuses a bad call before it asks the service) and
+// the service (which refuses it from a client that speaks the wire without
+// the library), so that both refuse exactly the same calls.
+//
+// Internal to the project; header-only and free of the C++ runtime, so that
+// the libc-only board library can include it.
+#ifndef VARNIK_BOARD_CLAIM_CHECKS_H
+#define VARNIK_BOARD_CLAIM_CHECKS_H
+
+#include <stdint.h>
+
+#include "varnik_dio_board.h"
+
+namespace varnik::board {
+
+constexpr uint32_t kDrivenLines = VDIO_OUTPUT_LINES | VDIO_LED_LINES;
+constexpr uint32_t kKnownClaimFlags = VDIO_CLAIM_KEEP;
+
+// Outputs and LEDs only, at least one.
+constexpr bool IsDrivenLineSet(uint32_t lines) {
+  return lines != 0 && (lines & ~kDrivenLines) == 0;
+}
+
+constexpr bool IsLease(uint32_t lease_ms) {
+  return lease_ms == 0 || lease_ms >= VDIO_CLAIM_MIN_LEASE_MS;
+}
+
+// Within every limit of vdio_pulse, the whole train included.
+constexpr bool IsPulse(int line, uint64_t width_us, uint32_t count, uint64_t period_us) {
+  if (line < VDIO_DO0 || line >= VDIO_LINE_COUNT) return false;
+  if (width_us == 0 || width_us > VDIO_PULSE_MAX_WIDTH_US) return false;
+  if (count == 0 || count > VDIO_PULSE_MAX_COUNT) return false;
+  if (count == 1) return true;
+  // Both are bounded, so the product cannot overflow.
+  return period_us > width_us && period_us <= VDIO_PULSE_MAX_PERIOD_US &&
+         period_us * (count - 1) + width_us <= VDIO_PULSE_MAX_TRAIN_US;
+}
+
+}  // namespace varnik::board
+
+#endif
