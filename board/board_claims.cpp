@@ -14,6 +14,8 @@ namespace {
 using namespace varnik::board;
 namespace wire = varnik::wire;
 
+// The protocol version that brought claims.
+constexpr uint32_t kClaimsVersion = 2;
 constexpr uint32_t kKnownInfoFlags = VDIO_CLAIM_INFO_SAFE_VALUE | VDIO_CLAIM_INFO_KEEP |
                                      VDIO_CLAIM_INFO_MINE | VDIO_CLAIM_INFO_LEASE_OUT |
                                      VDIO_CLAIM_INFO_PULSING;
@@ -35,6 +37,12 @@ bool IsClaim(const struct vdio_claim *claim) {
   return claim->size == sizeof(struct vdio_claim) && IsDrivenLineSet(claim->lines) &&
          (claim->safe_values & ~claim->lines) == 0 && (claim->flags & ~kKnownClaimFlags) == 0 &&
          IsLease(claim->lease_ms) && IsConsumerName(claim->consumer);
+}
+
+// A board held through a service that keeps claims: not one opened
+// directly, nor one through a service of a version before claims.
+bool KeepsClaims(const vdio_board *board) {
+  return board->service != nullptr && board->service->version >= kClaimsVersion;
 }
 
 // A call whose success is 0.
@@ -99,14 +107,14 @@ int AskClaimInfo(ServiceBoard *service, int line, vdio_claim_info *info) {
 
 extern "C" int vdio_claim(vdio_board *board, const struct vdio_claim *claim) {
   if (board == nullptr || claim == nullptr) return -EINVAL;
-  if (board->service == nullptr) return -EOPNOTSUPP;
+  if (!KeepsClaims(board)) return -EOPNOTSUPP;
   if (!IsClaim(claim)) return -EINVAL;
   return AskClaim(board->service, claim);
 }
 
 extern "C" int vdio_release(vdio_board *board, uint32_t lines) {
   if (board == nullptr) return -EINVAL;
-  if (board->service == nullptr) return -EOPNOTSUPP;
+  if (!KeepsClaims(board)) return -EOPNOTSUPP;
   if (!IsDrivenLineSet(lines)) return -EINVAL;
   wire::Message request;
   request.operation = wire::kRelease;
@@ -117,14 +125,14 @@ extern "C" int vdio_release(vdio_board *board, uint32_t lines) {
 extern "C" int vdio_pulse(vdio_board *board, int line, uint64_t width_us, uint32_t count,
                           uint64_t period_us) {
   if (board == nullptr) return -EINVAL;
-  if (board->service == nullptr) return -EOPNOTSUPP;
+  if (!KeepsClaims(board)) return -EOPNOTSUPP;
   if (!IsPulse(line, width_us, count, period_us)) return -EINVAL;
   return AskPulse(board->service, line, width_us, count, period_us);
 }
 
 extern "C" int vdio_get_claim(vdio_board *board, int line, struct vdio_claim_info *info) {
   if (board == nullptr || info == nullptr) return -EINVAL;
-  if (board->service == nullptr) return -EOPNOTSUPP;
+  if (!KeepsClaims(board)) return -EOPNOTSUPP;
   if (info->size != sizeof(vdio_claim_info) || !IsLine(line)) return -EINVAL;
   return AskClaimInfo(board->service, line, info);
 }

@@ -14,7 +14,8 @@ namespace varnik::board {
 
 int OpenServiceBoard(const char *path, vdio_board **board) {
   int held_kind = 0;  // what the service holds; the board is the service's
-  const int fd = ConnectToService(path, &held_kind);
+  uint32_t version = 0;
+  const int fd = ConnectToService(path, &held_kind, &version);
   if (fd < 0) return fd;
   auto *opened = static_cast<vdio_board *>(calloc(1, sizeof(vdio_board)));
   auto *service = static_cast<ServiceBoard *>(calloc(1, sizeof(ServiceBoard)));
@@ -25,6 +26,7 @@ int OpenServiceBoard(const char *path, vdio_board **board) {
     return -ENOMEM;
   }
   service->fd = fd;
+  service->version = version;
   pthread_mutex_init(&service->lock, nullptr);
   memcpy(service->path, path, strlen(path) + 1);  // it fitted a socket address
   opened->kind = VDIO_DEVICE_SERVICE;

@@ -88,40 +88,62 @@ int ConnectSocket(const char *path) {
   }
 }
 
-// The service's answer to the hello: 0 and *device_kind, or an error.
-int CheckHelloAnswer(const uint8_t *bytes, ssize_t length, int *device_kind) {
+// The service's answer to a hello of version: 0 and *device_kind, or an
+// error; *older_version is the service's version when it refused ours for
+// an older one this library still speaks.
+int CheckHelloAnswer(const uint8_t *bytes, ssize_t length, uint32_t version, int *device_kind,
+                     uint32_t *older_version) {
   if (length < static_cast<ssize_t>(kVersionEnd)) return -EPROTO;
   const wire::Message answer = wire::Decode(bytes);
   if (answer.operation != wire::kHello) return -EPROTO;
   if (length != static_cast<ssize_t>(wire::kMessageSize)) return -EPROTO;
+  if (answer.status == -EPROTO && answer.first >= wire::kOldestProtocolVersion &&
+      answer.first < version)
+    *older_version = answer.first;
   if (answer.status != 0) return IsErrnoStatus(answer.status) ? answer.status : -EPROTO;
-  if (answer.first != wire::kProtocolVersion) return -EPROTO;
+  if (answer.first != version) return -EPROTO;
   if (answer.second != VDIO_DEVICE_MEMORY && answer.second != VDIO_DEVICE_BOARD_FILE)
     return -EPROTO;
   *device_kind = static_cast<int>(answer.second);
   return 0;
 }
 
-int SayHello(int fd, int *device_kind) {
+int SayHello(int fd, uint32_t version, int *device_kind, uint32_t *older_version) {
   uint8_t hello[wire::kHelloSize];
-  wire::EncodeHello(program_invocation_short_name, hello);
+  wire::EncodeHello(program_invocation_short_name, hello, version);
   int result = SendAll(fd, hello, sizeof hello);
   if (result != 0) return result;
   uint8_t answer[kReceiveRoom];
   const ssize_t length = ReceiveBefore(fd, answer, MonotonicMs() + kReplyTimeoutMs);
   if (length < 0) return static_cast<int>(length);
-  return CheckHelloAnswer(answer, length, device_kind);
+  return CheckHelloAnswer(answer, length, version, device_kind, older_version);
+}
+
+// One connection and its hello in version: the descriptor or an error.
+int ConnectInVersion(const char *path, uint32_t version, int *device_kind,
+                     uint32_t *older_version) {
+  const int fd = ConnectSocket(path);
+  if (fd < 0) return fd;
+  const int result = SayHello(fd, version, device_kind, older_version);
+  if (result != 0) {
+    close(fd);
+    return result;
+  }
+  return fd;
 }
 
 }  // namespace
 
-int ConnectToService(const char *path, int *device_kind) {
-  const int fd = ConnectSocket(path);
-  if (fd < 0) return fd;
-  const int result = SayHello(fd, device_kind);
-  if (result != 0) {
-    close(fd);
-    return result;
+int ConnectToService(const char *path, int *device_kind, uint32_t *version) {
+  uint32_t older = 0;
+  int fd = ConnectInVersion(path, wire::kProtocolVersion, device_kind, &older);
+  *version = wire::kProtocolVersion;
+  // A service not yet restarted after an upgrade speaks an older version:
+  // everything but what that version lacks still works through it.
+  if (fd == -EPROTO && older != 0) {
+    uint32_t ignored = 0;
+    fd = ConnectInVersion(path, older, device_kind, &ignored);
+    *version = older;
   }
   return fd;
 }

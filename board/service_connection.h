@@ -20,7 +20,10 @@ constexpr int kReplyTimeoutMs = 5000;
 // address holds), -EPROTO (a service of another version, or an answer that
 // is not a hello), -EUSERS (the service is full), or connect's -errno.
 // *device_kind is the kind of device the service holds.
-int ConnectToService(const char *path, int *device_kind);
+// *version is the protocol version the connection speaks: this library's,
+// or an older one of a service that refused this library's (it connects
+// again in that one).
+int ConnectToService(const char *path, int *device_kind, uint32_t *version);
 
 // Room for any reply, and for a longer message than ours, to tell it from
 // ours by its length.
@@ -49,6 +52,7 @@ inline bool IsErrnoStatus(int32_t status) { return status < 0 && status >= -4095
 struct ServiceBoard {
   int fd;
   bool lost;  // the service went away: every later call is -ENOTCONN
+  uint32_t version;  // of the protocol: claims need 2
   pthread_mutex_t lock;
   char path[sizeof(sockaddr_un::sun_path)];  // for watchers' own connections
 };

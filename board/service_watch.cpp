@@ -78,7 +78,8 @@ int WaitForMessage(int fd, int timeout_ms, int64_t deadline_ms) {
 int OpenServiceWatch(const ServiceBoard *board, uint32_t lines, uint32_t interval_us,
                      uint32_t debounce_us, ServiceWatch **watch) {
   int held_kind = 0;
-  const int fd = ConnectToService(board->path, &held_kind);
+  uint32_t version = 0;  // every version watches alike
+  const int fd = ConnectToService(board->path, &held_kind, &version);
   if (fd < 0) return fd;
   int result = StartWatching(fd, lines, interval_us, debounce_us);
   auto *opened = result == 0 ? static_cast<ServiceWatch *>(calloc(1, sizeof(ServiceWatch)))

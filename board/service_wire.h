@@ -185,11 +185,12 @@ inline void GetName(const uint8_t *field, char out[kNameSize]) {
   out[n] = '\0';
 }
 
-// The hello of a client called name.
-inline void EncodeHello(const char *name, uint8_t out[kHelloSize]) {
+// The hello of a client called name, speaking version.
+inline void EncodeHello(const char *name, uint8_t out[kHelloSize],
+                        uint32_t version = kProtocolVersion) {
   Message hello;
   hello.operation = kHello;
-  hello.first = kProtocolVersion;
+  hello.first = version;
   Encode(hello, out);
   PutName(out + kMessageSize, name);
 }

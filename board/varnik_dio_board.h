@@ -279,7 +279,9 @@ VDIO_API int vdio_watch_fd(const vdio_watch *watch);
 
 /* Through the board service only: on a device opened directly these
  * functions return -EOPNOTSUPP, since nobody would be left to keep the
- * promise once the program is gone.
+ * promise once the program is gone; so they do through a service of a
+ * version before claims (one not restarted since an upgrade: every other
+ * call works through it).
  *
  * A claim makes outputs and LEDs this board handle's own: while it holds
  * them, a write of any other handle to one of them

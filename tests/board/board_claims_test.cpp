@@ -207,3 +207,34 @@ TEST_F(ClaimsTest, ADescriptionWithUnknownFlagsOrOfAnotherSizeIsEPROTO) {
 }
 
 }  // namespace
+
+// A service of the version before claims (one not restarted since an
+// upgrade) refuses this library's hello: the library connects again in
+// that version, and everything but claims works through it.
+TEST_F(ClaimsTest, AServiceOfTheVersionBeforeClaimsServesAllButClaims) {
+  std::vector<uint32_t> hellos;  // read once the stand-in is gone
+  {
+    FakeService service(socket_path_, [&](int connection, const std::vector<uint8_t> &hello) {
+      const uint32_t version = hello.size() >= 12 ? wire::GetU32(hello.data() + 8) : 0;
+      hellos.push_back(version);
+      Message answer = FakeService::HelloAnswer(1);
+      if (version != 1) {
+        answer.status = -EPROTO;
+        FakeService::Send(connection, answer);
+        return;
+      }
+      FakeService::Send(connection, answer);
+      Message reply = FakeService::Receive(connection);
+      reply.status = 1;  // DO0 is driven
+      FakeService::Send(connection, reply);
+      FakeService::AwaitClose(connection, 5);
+    });
+    vdio_board *board = nullptr;
+    ASSERT_EQ(vdio_open(socket_path_.c_str(), &board), 0);
+    EXPECT_EQ(vdio_get(board, VDIO_DO0), 1);
+    const struct vdio_claim claim = ValidClaim();
+    EXPECT_EQ(vdio_claim(board, &claim), -EOPNOTSUPP) << "nothing sent: the service knows none";
+    vdio_close(board);
+  }
+  EXPECT_EQ(hellos, (std::vector<uint32_t>{wire::kProtocolVersion, 1}));
+}

@@ -52,7 +52,6 @@ void FakeService::Serve(Script script) {
     hello.resize(length > 0 ? static_cast<size_t>(length) : 0);
     script(connection, hello);
     close(connection);
-    return;
   }
 }
 

@@ -1,5 +1,6 @@
-// A stand-in for the board service on a socket of the test's: it takes one
-// connection, reads its hello, and answers as the test's script says, so
+// A stand-in for the board service on a socket of the test's: it takes
+// connections one after another, reads each one's hello, and answers as the
+// test's script says, so
 // that a test can be a service of another version, or a broken one.
 #ifndef VARNIK_TESTS_FAKE_SERVICE_H
 #define VARNIK_TESTS_FAKE_SERVICE_H
