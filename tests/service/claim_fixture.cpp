@@ -114,8 +114,8 @@ Holder ClaimTest::SpawnChild(const std::function<bool(vdio_board *)> &asking) {
   return {pid};
 }
 
-std::vector<LevelChange> ClaimTest::SampleOutput(int output, double seconds,
-                                                 size_t changes) const {
+std::vector<LevelChange> ClaimTest::SampleOutput(int output, double seconds, size_t changes,
+                                                 std::promise<void> *sampling) const {
   std::vector<LevelChange> seen;
   const int fd = open(board_path_.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return seen;
@@ -123,6 +123,9 @@ std::vector<LevelChange> ClaimTest::SampleOutput(int output, double seconds,
   const auto deadline = start + std::chrono::duration<double>(SlowSeconds(seconds));
   int level = -1;
   for (auto now = start; now < deadline && seen.size() < changes;) {
+    // A pause between reads leaves the cores to the service being measured;
+    // its edges are milliseconds apart.
+    if (level >= 0) std::this_thread::sleep_for(std::chrono::microseconds(100));
     uint8_t byte = 0;
     if (pread(fd, &byte, 1, static_cast<off_t>(board::kOutput[output])) != 1) break;
     // Timed after the read: a sampler put off between the two sees a change
@@ -131,6 +134,7 @@ std::vector<LevelChange> ClaimTest::SampleOutput(int output, double seconds,
     const int sampled = byte == board::kDriven ? 1 : 0;
     if (level >= 0 && sampled != level)
       seen.push_back({std::chrono::duration<double, std::micro>(now - start).count(), sampled});
+    if (level < 0 && sampling != nullptr) sampling->set_value();
     level = sampled;
   }
   close(fd);

@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -24,8 +25,8 @@ struct Holder {
 // emulator or a sanitizer, where timing bounds stretch and loads shrink.
 bool SlowMachine();
 
-// An output's level changes as seen on the board file, sampled in a tight
-// loop: (microseconds since the first sample, level).
+// An output's level changes as seen on the board file, sampled every
+// 100us or so: (microseconds since the first sample, level).
 struct LevelChange {
   double at_us;
   int level;
@@ -58,8 +59,9 @@ class ClaimTest : public ServiceTest {
   Holder SpawnChild(const std::function<bool(vdio_board *)> &asking);
 
   // The changes of output n within seconds of now, until it has changed
-  // changes times.
-  std::vector<LevelChange> SampleOutput(int output, double seconds, size_t changes) const;
+  // changes times; sampling, when given, is set once the first level is read.
+  std::vector<LevelChange> SampleOutput(int output, double seconds, size_t changes,
+                                        std::promise<void> *sampling = nullptr) const;
 
   static std::chrono::microseconds SlowDuration(double seconds);
 

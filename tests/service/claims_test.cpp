@@ -199,13 +199,19 @@ TEST_F(ClaimTest, APulseIsCarriedOutByTheServiceAndRefusesEveryWriteWhileItLasts
   Start();
   vdio_board *a = Open();
   vdio_board *b = Open();
-  // Wide enough that a test sharing a loaded machine still sees every edge.
-  const uint64_t width_us = SlowMachine() ? 20000 : 10000;
+  // Wide enough that a test sharing a loaded machine still sees every edge:
+  // there a sleeper (the service, the sampler) can wake 30ms late.
+  const uint64_t width_us = SlowMachine() ? 80000 : 40000;
   const uint64_t period_us = 3 * width_us;
-  const double tolerance_us = SlowMachine() ? width_us / 2.0 : width_us / 4.0;
-  auto sampled = std::async(std::launch::async, [this] { return SampleOutput(0, 5, 10); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the sampler runs
-  ASSERT_EQ(vdio_pulse(a, VDIO_DO0, width_us, 5, period_us), 0);
+  constexpr uint32_t count = 5;
+  // A new thread can wait tens of milliseconds for a core: the pulse
+  // starts once the sampler has the level before it.
+  std::promise<void> sampling;
+  std::future<void> sampler_ready = sampling.get_future();
+  auto sampled = std::async(std::launch::async,
+                            [this, &sampling] { return SampleOutput(0, 5, 2 * count, &sampling); });
+  ASSERT_EQ(sampler_ready.wait_for(SlowDuration(5)), std::future_status::ready) << "no sampler";
+  ASSERT_EQ(vdio_pulse(a, VDIO_DO0, width_us, count, period_us), 0);
   EXPECT_EQ(vdio_set(b, VDIO_DO0, 0), -EBUSY);
   EXPECT_EQ(vdio_write_outputs(a, 0x03, 0x00), -EBUSY) << "its own writes too";
   EXPECT_EQ(vdio_pulse(b, VDIO_DO0, 1000, 1, 0), -EBUSY);
@@ -218,20 +224,23 @@ TEST_F(ClaimTest, APulseIsCarriedOutByTheServiceAndRefusesEveryWriteWhileItLasts
   EXPECT_EQ(vdio_set(b, VDIO_DO1, 1), 0) << "other lines are written";
 
   const std::vector<LevelChange> changes = sampled.get();
-  ASSERT_EQ(changes.size(), 10u) << service_->Log();
+  ASSERT_EQ(changes.size(), 2 * count) << service_->Log();
   std::string seen;
-  std::vector<double> widths;
-  std::vector<double> periods;
+  std::vector<double> highs;
+  std::vector<double> lows;
   for (size_t k = 0; k < changes.size(); ++k) {
     seen += std::to_string(changes[k].level) + "@" + std::to_string(changes[k].at_us) + "us ";
     EXPECT_EQ(changes[k].level, k % 2 == 0 ? 1 : 0) << k;
-    if (k % 2 == 1) widths.push_back(changes[k].at_us - changes[k - 1].at_us);
-    if (k % 2 == 0 && k > 0) periods.push_back(changes[k].at_us - changes[k - 2].at_us);
+    if (k > 0) (k % 2 == 1 ? highs : lows).push_back(changes[k].at_us - changes[k - 1].at_us);
   }
-  // The sampler shares the machine: one edge it sees late says little, the
-  // median of them what the service did.
-  EXPECT_NEAR(Median(widths), width_us, tolerance_us) << seen;
-  EXPECT_NEAR(Median(periods), period_us, tolerance_us) << seen;
+  // A sampler sharing a loaded machine stamps edges milliseconds late, so
+  // only what such lateness cannot fake is judged: the edges, their order,
+  // the train's span, and pulses that are shorter than the gaps between.
+  const double span_us = changes.back().at_us - changes.front().at_us;
+  EXPECT_GT(span_us, (count - 1) * period_us - width_us) << seen;
+  EXPECT_LT(span_us, (count + 1) * period_us) << seen;
+  for (double high : highs) EXPECT_LT(high, period_us) << seen;
+  EXPECT_LT(Median(highs), Median(lows)) << seen;
   EXPECT_EQ(vdio_get_claim(b, VDIO_DO0, &info), 0);
   EXPECT_EQ(info.flags, 0u) << "over";
   EXPECT_EQ(vdio_set(b, VDIO_DO0, 1), 0);
@@ -239,31 +248,40 @@ TEST_F(ClaimTest, APulseIsCarriedOutByTheServiceAndRefusesEveryWriteWhileItLasts
 
 TEST_F(ClaimTest, APulseOutlivesItsClientButNotTheClaimOfItsLine) {
   Start();
-  const Holder pulser = SpawnChild(
-      [](vdio_board *board) { return vdio_pulse(board, VDIO_DO1, 50000, 3, 100000) == 0; });
+  // Emulated or sanitized, killing the client and starting to sample can
+  // take longer than the first pulse at full speed.
+  const uint64_t slowdown = SlowMachine() ? 5 : 1;
+  const uint64_t width_us = 80000 * slowdown;
+  const uint64_t period_us = 2 * width_us;
+  const Holder pulser = SpawnChild([=](vdio_board *board) {
+    return vdio_pulse(board, VDIO_DO1, width_us, 3, period_us) == 0;
+  });
   ASSERT_GT(pulser.pid, 0);
   kill(pulser.pid, SIGKILL);
   waitpid(pulser.pid, nullptr, 0);
-  const std::vector<LevelChange> rest = SampleOutput(1, 2, 6);
+  const std::vector<LevelChange> rest = SampleOutput(1, 4 * period_us / 1e6, 5);
   ASSERT_EQ(rest.size(), 5u) << "the first pulse's end and two more pulses\n" << service_->Log();
-  EXPECT_EQ(rest.back().level, 0) << "back at its starting level";
-  EXPECT_NEAR(rest.back().at_us - rest.front().at_us, 200000, SlowMachine() ? 50000 : 5000);
-
+  for (size_t k = 0; k < rest.size(); ++k) EXPECT_EQ(rest[k].level, k % 2 == 0 ? 0 : 1) << k;
+  const double span_us = rest.back().at_us - rest.front().at_us;
+  EXPECT_NEAR(span_us, 2 * period_us, width_us) << "two periods from the first fall to the last";
   vdio_board *a = Open();
+  vdio_claim_info info{};
+  info.size = sizeof info;
+  EXPECT_EQ(vdio_get_claim(a, VDIO_DO1, &info), 0);
+  EXPECT_EQ(info.flags, 0u) << "no pulse after the last";
+
   const auto cut = Claim((1u << VDIO_DO2) | (1u << VDIO_DO3), 0, 0, 0, "cutter");
   ASSERT_EQ(vdio_claim(a, &cut), 0);
   ASSERT_EQ(vdio_pulse(a, VDIO_DO2, 10'000'000, 1, 0), 0);
   ASSERT_EQ(OutputsOnBoard() & 0x04, 0x04);
   ASSERT_EQ(vdio_release(a, 1u << VDIO_DO2), 0);
   EXPECT_EQ(OutputsOnBoard() & 0x04, 0x00) << "the safe value wins";
-  vdio_claim_info info{};
-  info.size = sizeof info;
   EXPECT_EQ(vdio_get_claim(a, VDIO_DO2, &info), 0);
   EXPECT_EQ(info.flags, 0u) << "no pulse left";
 
   const auto keep = Claim(1u << VDIO_DO4, 0, VDIO_CLAIM_KEEP, 0, "keeper");
   ASSERT_EQ(vdio_claim(a, &keep), 0);
-  ASSERT_EQ(vdio_pulse(a, VDIO_DO4, 30000, 1, 0), 0);
+  ASSERT_EQ(vdio_pulse(a, VDIO_DO4, 100000 * slowdown, 1, 0), 0);
   ASSERT_EQ(vdio_release(a, 1u << VDIO_DO4), 0);
   EXPECT_EQ(OutputsOnBoard() & 0x10, 0x10) << "kept: the pulse goes on";
   EXPECT_TRUE(WaitForOutputs(0x10, 0x00, 1)) << "and ends";
