@@ -1,4 +1,5 @@
-// The checks of a claim's lines and lease and of a pulse, shared by the
+// The checks of a claim's lines and lease, of a pulse and of a clear of an
+// input's figures, shared by the
 // board library (which refuses a bad call before it asks the service) and
 // the service (which refuses it from a client that speaks the wire without
 // the library), so that both refuse exactly the same calls.
@@ -35,6 +36,15 @@ constexpr bool IsPulse(int line, uint64_t width_us, uint32_t count, uint64_t per
   // Both are bounded, so the product cannot overflow.
   return period_us > width_us && period_us <= VDIO_PULSE_MAX_PERIOD_US &&
          period_us * (count - 1) + width_us <= VDIO_PULSE_MAX_TRAIN_US;
+}
+
+constexpr uint32_t kKnownClearFlags = VDIO_CLEAR_COUNTS | VDIO_CLEAR_LATCHES | VDIO_CLEAR_ON_TIME;
+
+constexpr bool IsInputLine(int line) { return line >= VDIO_DI0 && line <= VDIO_DI7; }
+
+// What vdio_clear_input_stats may clear: at least one known flag, no other.
+constexpr bool IsClearRequest(int line, uint32_t what) {
+  return IsInputLine(line) && what != 0 && (what & ~kKnownClearFlags) == 0;
 }
 
 }  // namespace varnik::board

@@ -27,8 +27,8 @@ int ConnectToService(const char *path, int *device_kind, uint32_t *version);
 
 // Room for any reply, and for a longer message than ours, to tell it from
 // ours by its length.
-constexpr size_t kReplyRoom = 64;
-static_assert(wire::kClaimInfoSize < kReplyRoom, "a reply must fit with room to spare");
+constexpr size_t kReplyRoom = 512;
+static_assert(wire::kInputStatsSize < kReplyRoom, "a reply must fit with room to spare");
 
 // Sends request (wire::RequestSize bytes for its operation) on fd and waits
 // for its reply into reply (kReplyRoom bytes), both retried when a signal
@@ -52,7 +52,7 @@ inline bool IsErrnoStatus(int32_t status) { return status < 0 && status >= -4095
 struct ServiceBoard {
   int fd;
   bool lost;  // the service went away: every later call is -ENOTCONN
-  uint32_t version;  // of the protocol: claims need 2
+  uint32_t version;  // of the protocol: claims need 2, input functions 3
   pthread_mutex_t lock;
   char path[sizeof(sockaddr_un::sun_path)];  // for watchers' own connections
 };

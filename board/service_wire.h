@@ -27,13 +27,14 @@ namespace varnik::wire {
 // Bumped on any change to a layout or to an operation's meaning. The hello's
 // first twelve bytes (its operation and the version) never change, so that
 // any two versions can tell each other apart.
-// Version 2 added the claims (kClaim..kGetClaim); a service of version 2
-// still serves clients of version 1, answering them as version 1.
-constexpr uint32_t kProtocolVersion = 2;
+// Version 2 added the claims (kClaim..kGetClaim), version 3 the input
+// functions (kReadInputStats..kGetSamplerInfo); a service serves clients of
+// every older version too, answering each in its own.
+constexpr uint32_t kProtocolVersion = 3;
 constexpr uint32_t kOldestProtocolVersion = 1;
 
-// Every message but the hello, a claim, a pulse and a claim's description:
-// 24 bytes.
+// Every message but those whose size RequestSize and ReplySize tell: 24
+// bytes.
 //   0  u16  operation (Operation)
 //   2  u16  0 (reserved)
 //   4  i32  status: 0 or a result (a level), or a negative errno value;
@@ -92,11 +93,27 @@ enum Operation : uint16_t {
   // -EINVAL; first the holder's pid, second its lease in ms, third the
   // VDIO_CLAIM_INFO_* flags; then the consumer, kNameSize bytes.
   kGetClaim = 13,
+  // Reply (kInputStatsSize): status 0, third the CLOCK_MONOTONIC time in ns
+  // of the sample the figures are from; then for DI0..DI7 in turn
+  // kInputFiguresSize bytes: u64 rising, u64 falling, u64 on-time in ms,
+  // u32 frequency in mHz, u32 latches (VDIO_INPUT_*), u32 debounce in us,
+  // u32 0.
+  kReadInputStats = 14,
+  // first: line, second: VDIO_CLEAR_* flags. Reply status: 0 or -EINVAL.
+  kClearInputStats = 15,
+  // Reply (kSamplerInfoSize): status 0, first VDIO_SAMPLER_* flags, second
+  // the frequency window in ms, third the interval in ns; then u64 samples,
+  // u64 late samples, u64 the worst lateness in ns, u64 0.
+  kGetSamplerInfo = 16,
 };
 
 constexpr size_t kClaimSize = kMessageSize + kNameSize;
 constexpr size_t kPulseSize = kMessageSize + 8;
 constexpr size_t kClaimInfoSize = kMessageSize + kNameSize;
+constexpr size_t kInputCount = 8;
+constexpr size_t kInputFiguresSize = 40;
+constexpr size_t kInputStatsSize = kMessageSize + kInputCount * kInputFiguresSize;
+constexpr size_t kSamplerInfoSize = kMessageSize + 32;
 
 // The size of a request of operation, and of its reply: every message of
 // an operation has one size.
@@ -104,8 +121,27 @@ constexpr size_t RequestSize(uint16_t operation) {
   return operation == kClaim ? kClaimSize : operation == kPulse ? kPulseSize : kMessageSize;
 }
 constexpr size_t ReplySize(uint16_t operation) {
-  return operation == kGetClaim ? kClaimInfoSize : kMessageSize;
+  switch (operation) {
+    case kGetClaim:
+      return kClaimInfoSize;
+    case kReadInputStats:
+      return kInputStatsSize;
+    case kGetSamplerInfo:
+      return kSamplerInfoSize;
+    default:
+      return kMessageSize;
+  }
 }
+
+// One input's figures as kReadInputStats carries them.
+struct InputFigures {
+  uint64_t rising = 0;
+  uint64_t falling = 0;
+  uint64_t on_time_ms = 0;
+  uint32_t frequency_mhz = 0;
+  uint32_t latches = 0;
+  uint32_t debounce_us = 0;
+};
 
 // A decoded message.
 struct Message {
@@ -197,6 +233,27 @@ inline void EncodeHello(const char *name, uint8_t out[kHelloSize],
 
 inline void DecodeHelloName(const uint8_t in[kHelloSize], char out[kNameSize]) {
   GetName(in + kMessageSize, out);
+}
+
+inline void PutInputFigures(uint8_t *at, const InputFigures &figures) {
+  PutU64(at, figures.rising);
+  PutU64(at + 8, figures.falling);
+  PutU64(at + 16, figures.on_time_ms);
+  PutU32(at + 24, figures.frequency_mhz);
+  PutU32(at + 28, figures.latches);
+  PutU32(at + 32, figures.debounce_us);
+  PutU32(at + 36, 0);
+}
+
+inline InputFigures GetInputFigures(const uint8_t *at) {
+  InputFigures figures;
+  figures.rising = GetU64(at);
+  figures.falling = GetU64(at + 8);
+  figures.on_time_ms = GetU64(at + 16);
+  figures.frequency_mhz = GetU32(at + 24);
+  figures.latches = GetU32(at + 28);
+  figures.debounce_us = GetU32(at + 32);
+  return figures;
 }
 
 // READ's first argument.

@@ -379,6 +379,76 @@ struct vdio_claim_info {
  * sizeof(struct vdio_claim_info) or a line outside the map. */
 VDIO_API int vdio_get_claim(vdio_board *board, int line, struct vdio_claim_info *info);
 
+/* ---- Input functions (through the board service) ------------------------ */
+
+/* The board service keeps, for every input and always, what plant I/O
+ * modules call input functions: counts of its rising and falling edges, its
+ * frequency, two latches and its on-time, all seen by the service's sampler
+ * after the input's debounce (dio-boardd --debounce). Every client sees the
+ * same figures, and the service keeps them across its restarts (in its
+ * state file: after a clean stop nothing is lost; after a crash or kill -9
+ * at most its --state-interval). Edges that come while no service runs are
+ * not counted. On a device opened directly, or through a service of a
+ * version before them, these functions return -EOPNOTSUPP. */
+
+#define VDIO_INPUT_COUNT 8
+
+/* vdio_input_stats's latches. */
+#define VDIO_INPUT_ROSE 1u /* a rising edge was seen since the latches were cleared */
+#define VDIO_INPUT_FELL 2u /* a falling edge was seen since the latches were cleared */
+
+struct vdio_input_stats {
+    uint32_t size;          /* sizeof(struct vdio_input_stats), set by the caller */
+    uint32_t latches;       /* VDIO_INPUT_ROSE | VDIO_INPUT_FELL */
+    uint64_t rising;        /* rising edges counted since cleared */
+    uint64_t falling;       /* falling edges counted since cleared */
+    uint64_t on_time_ms;    /* time at level 1 since cleared, in milliseconds */
+    uint32_t frequency_mhz; /* rising edges in the service's frequency window, minus one,
+                               over the time from the first to the last of them, in
+                               millihertz; 0 with fewer than two edges in the window */
+    uint32_t debounce_us;   /* the input's debounce in the service, in microseconds */
+};
+
+/* The figures of input line (VDIO_DI0..VDIO_DI7) into *stats. -EINVAL for a
+ * NULL argument, a size other than sizeof(struct vdio_input_stats) or a line
+ * that is not an input. */
+VDIO_API int vdio_read_input_stats(vdio_board *board, int line, struct vdio_input_stats *stats);
+
+/* The figures of all eight inputs, stats[n] for DIn, from one moment of the
+ * sampler (so that figures of several inputs can be compared). Each
+ * stats[n].size is set by the caller as for vdio_read_input_stats. */
+VDIO_API int vdio_read_all_input_stats(vdio_board *board,
+                                       struct vdio_input_stats stats[VDIO_INPUT_COUNT]);
+
+/* vdio_clear_input_stats's what. */
+#define VDIO_CLEAR_COUNTS 1u  /* the rising and falling counts */
+#define VDIO_CLEAR_LATCHES 2u /* both latches */
+#define VDIO_CLEAR_ON_TIME 4u /* the on-time */
+
+/* Sets to zero what (VDIO_CLEAR_*, at least one) of input line's figures,
+ * for every client. Any handle may clear, claims or not: clearing drives no
+ * line. -EINVAL for a line that is not an input, no flag or an unknown one. */
+VDIO_API int vdio_clear_input_stats(vdio_board *board, int line, uint32_t what);
+
+/* vdio_sampler_info's flags. */
+#define VDIO_SAMPLER_REALTIME 1u /* the sampler runs with SCHED_FIFO (dio-boardd --realtime) */
+
+struct vdio_sampler_info {
+    uint32_t size;                /* sizeof(struct vdio_sampler_info), set by the caller */
+    uint32_t flags;               /* VDIO_SAMPLER_* */
+    uint64_t interval_ns;         /* the service's sampling interval */
+    uint64_t samples;             /* samples taken since the service started */
+    uint64_t late_samples;        /* samples taken an interval or more after they were due:
+                                     an input's pulse shorter than that could be missed */
+    uint64_t worst_late_ns;       /* the latest of them, how late it was */
+    uint32_t frequency_window_ms; /* the window of frequencies */
+    uint32_t reserved;            /* 0 */
+};
+
+/* How the service's sampler is doing, into *info. -EINVAL for a NULL
+ * argument or a size other than sizeof(struct vdio_sampler_info). */
+VDIO_API int vdio_get_sampler_info(vdio_board *board, struct vdio_sampler_info *info);
+
 /* ---- Version ------------------------------------------------------------ */
 
 /* The product's version, "MAJOR.MINOR.PATCH", of the library the program

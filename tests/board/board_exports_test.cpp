@@ -16,7 +16,8 @@ TEST(BoardExportsTest, OnlyTheBoardInterfaceIsExported) {
       "vdio_read_inputs",   "vdio_write_outputs", "vdio_write_leds",   "vdio_watch_new",
       "vdio_watch_next",    "vdio_watch_free",  "vdio_version",        "vdio_device_kind",
       "vdio_watch_fd",      "vdio_claim",       "vdio_release",        "vdio_pulse",
-      "vdio_get_claim"};
+      "vdio_get_claim",     "vdio_read_input_stats", "vdio_read_all_input_stats",
+      "vdio_clear_input_stats", "vdio_get_sampler_info"};
   EXPECT_EQ(elf::ExportedNames(VARNIK_DIO_BOARD_LIBRARY), expected);
 }
 
