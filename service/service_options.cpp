@@ -123,7 +123,7 @@ void AddServiceOptions(CLI::App &app, OptionWords &words) {
   app.add_option("--state-file", words.state_file,
                  "Where the inputs' figures are kept across restarts")
       ->type_name("PATH")
-      ->check(NotEmpty("state-file"))
+      ->check(NotEmpty("state file"))
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
       ->capture_default_str();
   app.add_option("--state-interval", words.state_interval,

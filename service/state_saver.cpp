@@ -88,7 +88,7 @@ void StateSaver::Save(bool last) {
 std::optional<KeptInputs> RestoreInputState(const std::string &path, const std::string &device) {
   auto loaded = LoadInputState(path, device);
   if (const auto *why = std::get_if<std::string>(&loaded)) {
-    Log("input figures not restored: " + *why);
+    Log("input figures start from zero: " + *why);
     return std::nullopt;
   }
   Log("input figures restored from " + path + " (saved " + SavedAt(path) + ")");
