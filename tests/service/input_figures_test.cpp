@@ -20,7 +20,7 @@ namespace {
 namespace wire = varnik::wire;
 using Stats = std::array<vdio_input_stats, VDIO_INPUT_COUNT>;
 
-class InputFunctionsTest : public ServiceTest {
+class InputFiguresTest : public ServiceTest {
  protected:
   void TearDown() override {
     if (board_ != nullptr) vdio_close(board_);
@@ -74,7 +74,7 @@ class InputFunctionsTest : public ServiceTest {
   uint8_t inputs_ = 0;
 };
 
-TEST_F(InputFunctionsTest, LatchesAreSetByEdgesAndClearedOnlyByAClearOfAnyClient) {
+TEST_F(InputFiguresTest, LatchesAreSetByEdgesAndClearedOnlyByAClearOfAnyClient) {
   StartSampling();
   SetInput(4, 1);
   EXPECT_EQ(AllStats()[4].latches, VDIO_INPUT_ROSE);
@@ -105,7 +105,7 @@ TEST_F(InputFunctionsTest, LatchesAreSetByEdgesAndClearedOnlyByAClearOfAnyClient
       << service_->Log();
 }
 
-TEST_F(InputFunctionsTest, BadClearsAreInvalidAndOlderClientsDoNotKnowTheRequests) {
+TEST_F(InputFiguresTest, BadClearsAreInvalidAndOlderClientsDoNotKnowTheRequests) {
   StartSampling();
   auto client = Connect();
   for (const auto &[line, what] : std::vector<std::pair<uint32_t, uint32_t>>{
@@ -132,7 +132,7 @@ TEST_F(InputFunctionsTest, BadClearsAreInvalidAndOlderClientsDoNotKnowTheRequest
   }
 }
 
-TEST_F(InputFunctionsTest, ACorruptStateFileStartsFromZeroWithItsLogLine) {
+TEST_F(InputFiguresTest, ACorruptStateFileStartsFromZeroWithItsLogLine) {
   StartSampling();
   SetInput(2, 1);
   SetInput(2, 0);
