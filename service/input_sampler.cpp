@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "clock.h"
+#include "quiet_thread.h"
 
 namespace dio_boardd {
 
@@ -54,7 +55,7 @@ InputSampler::InputSampler(vdio_board *board, const InputSettings &settings,
 InputSampler::~InputSampler() { Stop(); }
 
 std::optional<std::string> InputSampler::Start(bool realtime) {
-  thread_ = std::thread([this] { Run(); });
+  thread_ = StartQuietThread([this] { Run(); });
   if (!realtime) return std::nullopt;
   sched_param param{};
   param.sched_priority = kRealtimePriority;

@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "clock.h"
+#include "quiet_thread.h"
 #include "input_state_file.h"
 #include "tool_messages.h"
 
@@ -35,7 +36,7 @@ StateSaver::StateSaver(const InputSampler &sampler, const std::string &path,
 
 StateSaver::~StateSaver() { EndThread(); }
 
-void StateSaver::Start() { thread_ = std::thread([this] { Run(); }); }
+void StateSaver::Start() { thread_ = StartQuietThread([this] { Run(); }); }
 
 void StateSaver::StopAndSave() {
   EndThread();
