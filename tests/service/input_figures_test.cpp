@@ -306,4 +306,55 @@ TEST_F(InputFiguresTest, ACorruptStateFileStartsFromZeroWithItsLogLine) {
   EXPECT_EQ(restarted[2].latches, 0u);
 }
 
+TEST_F(InputFiguresTest, SavedEveryStateIntervalSoThatAKillLosesNoMoreAndAFailedSaveIsLoggedOnce) {
+  StartSampling({"--state-interval", "1s"});
+  SetInput(5, 1);
+  SetInput(5, 0);
+  const auto saved = [this] {
+    std::ifstream file(StatePath());
+    std::string text;
+    std::getline(file, text, '\0');
+    return text.find("DI5 rising 1 falling 1 ") != std::string::npos;
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(SlowSeconds(3));
+  while (!saved() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(saved()) << "not saved within a --state-interval; log:\n" << service_->Log();
+  service_->Stop(SIGKILL, 10);
+  StartSampling();
+  const Stats restarted = AllStats();
+  EXPECT_EQ(restarted[5].rising, 1u);
+  EXPECT_EQ(restarted[5].falling, 1u);
+
+  // A folder that does not exist: every save fails, the service serves on.
+  const std::string nowhere = dir_ + "/no-such-folder/inputs.state";
+  StartSampling({"--state-file", nowhere, "--state-interval", "1s"});
+  EXPECT_TRUE(service_->WaitForLog("cannot save the input figures: ", 3)) << service_->Log();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(service_->LogLines("cannot save the input figures: ").size(), 1u) << service_->Log();
+  EXPECT_EQ(AllStats()[5].rising, 0u) << "started from zero";
+}
+
+TEST_F(InputFiguresTest, LateSamplesAreCountedLoggedAndTheSamplerStopsPromptlyAtALongInterval) {
+  StartSampling();
+  // Stopped for 100ms, the service's next sample is that late.
+  kill(service_->pid(), SIGSTOP);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  kill(service_->pid(), SIGCONT);
+  EXPECT_TRUE(service_->WaitForLog("sampler late: ", 5)) << service_->Log();
+  EXPECT_EQ(service_->LogLines("input counts may have missed pulses shorter than ").size(), 1u)
+      << service_->Log();
+  const vdio_sampler_info info = SamplerInfo();
+  EXPECT_GE(info.late_samples, 1u);
+  EXPECT_GE(info.worst_late_ns, 50 * kNsPerMs);
+  EXPECT_GT(info.samples, info.late_samples);
+
+  ASSERT_EQ(WEXITSTATUS(service_->Stop(SIGTERM, 10)), 0);
+  Start({"--interval", "10s", "--state-file", StatePath()});
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(WEXITSTATUS(service_->Stop(SIGTERM, 10)), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - before,
+            std::chrono::duration<double>(SlowSeconds(1)));
+}
+
 }  // namespace
