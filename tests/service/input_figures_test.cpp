@@ -2,6 +2,7 @@
 // sampler: through the board library on its socket, across a restart, from
 // a corrupt state file, and the requests refused to bad or older clients.
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 
@@ -355,6 +356,29 @@ TEST_F(InputFiguresTest, LateSamplesAreCountedLoggedAndTheSamplerStopsPromptlyAt
   EXPECT_EQ(WEXITSTATUS(service_->Stop(SIGTERM, 10)), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - before,
             std::chrono::duration<double>(SlowSeconds(1)));
+}
+
+// Granted or refused as the machine allows (root may, a user without
+// LimitRTPRIO may not): the sampler says so the same way either way.
+TEST_F(InputFiguresTest, RealtimeIsReportedOnlyWhenGrantedAndARefusalSaysWhatToChange) {
+  rlimit own{};
+  getrlimit(RLIMIT_RTPRIO, &own);
+  const rlimit none{0, own.rlim_max};
+  setrlimit(RLIMIT_RTPRIO, &none);  // inherited by the service
+  StartSampling({"--realtime"});
+  setrlimit(RLIMIT_RTPRIO, &own);
+  const auto refusals = service_->LogLines("--realtime: SCHED_FIFO priority 20 refused (");
+  const vdio_sampler_info info = SamplerInfo();
+  if (refusals.empty()) {
+    EXPECT_EQ(info.flags, VDIO_SAMPLER_REALTIME) << service_->Log();
+  } else {
+    EXPECT_EQ(info.flags, 0u);
+    EXPECT_NE(refusals[0].find("the sampler runs without it; allow it with LimitRTPRIO=20"),
+              std::string::npos)
+        << refusals[0];
+  }
+  StartSampling();
+  EXPECT_EQ(SamplerInfo().flags, 0u) << "not asked for";
 }
 
 }  // namespace
