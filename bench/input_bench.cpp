@@ -38,11 +38,12 @@ constexpr int kGeneratorPriority = 30;
   std::exit(1);
 }
 
-// The process's user and system time so far, in clock ticks.
-uint64_t CpuTicks(const std::string &pid) {
-  std::ifstream in("/proc/" + pid + "/stat");
+// User and system time so far, in clock ticks, of the process (stat_path
+// /proc/PID/stat) or of one of its threads (/proc/PID/task/TID/stat).
+uint64_t CpuTicks(const std::string &stat_path) {
+  std::ifstream in(stat_path);
   std::string line;
-  if (!std::getline(in, line)) Fail("cannot read /proc/" + pid + "/stat");
+  if (!std::getline(in, line)) Fail("cannot read " + stat_path);
   // The fields after the command's closing parenthesis: state is field 3,
   // utime 14 and stime 15.
   std::istringstream fields(line.substr(line.rfind(')') + 2));
@@ -94,7 +95,12 @@ int main(int argc, char **argv) {
   if (opened != 0) Fail(std::string("cannot open ") + argv[2] + ": " + std::strerror(-opened));
   const vdio_sampler_info before = SamplerInfo(board);
   const uint64_t counted_before = RisingCount(board);
-  const uint64_t ticks_before = CpuTicks(pid);
+  // The main thread is the server's loop; the others the sampler and the
+  // state saver.
+  const std::string process_stat = "/proc/" + pid + "/stat";
+  const std::string main_thread_stat = "/proc/" + pid + "/task/" + pid + "/stat";
+  const uint64_t ticks_before = CpuTicks(process_stat);
+  const uint64_t main_ticks_before = CpuTicks(main_thread_stat);
   const auto start = std::chrono::steady_clock::now();
 
   const bool generator_realtime = RunRealtime();
@@ -105,15 +111,17 @@ int main(int argc, char **argv) {
   // The last fall is seen at the next sample or two.
   std::this_thread::sleep_for(std::chrono::nanoseconds(3 * before.interval_ns));
 
-  const uint64_t ticks = CpuTicks(pid) - ticks_before;
+  const uint64_t ticks = CpuTicks(process_stat) - ticks_before;
+  const uint64_t main_ticks = CpuTicks(main_thread_stat) - main_ticks_before;
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const uint64_t counted = RisingCount(board) - counted_before;
   const vdio_sampler_info after = SamplerInfo(board);
   vdio_close(board);
 
-  const double cpu_seconds =
-      static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+  const double tick_seconds = 1.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+  const double cpu_seconds = static_cast<double>(ticks) * tick_seconds;
+  const double main_seconds = static_cast<double>(main_ticks) * tick_seconds;
   const int64_t missed = static_cast<int64_t>(pulses) - static_cast<int64_t>(counted);
   std::printf("sampler        --interval %.3f ms, %s\n",
               static_cast<double>(after.interval_ns) / 1e6,
@@ -126,8 +134,10 @@ int main(int argc, char **argv) {
               " edges late by half a pulse\n",
               generator_realtime ? "SCHED_FIFO" : "not real-time (refused)",
               static_cast<double>(report.worst_late_ns) / 1e6, report.late_edges);
-  std::printf("service CPU    %.2f s in %.1f s: %.2f%% of one core\n", cpu_seconds, seconds,
-              100.0 * cpu_seconds / seconds);
+  std::printf("service CPU    %.2f s in %.1f s: %.2f%% of one core (server loop %.2f%%, "
+              "sampler and saver %.2f%%)\n",
+              cpu_seconds, seconds, 100.0 * cpu_seconds / seconds, 100.0 * main_seconds / seconds,
+              100.0 * (cpu_seconds - main_seconds) / seconds);
   std::printf("samples        %" PRIu64 ", late %" PRIu64 ", worst lateness since start %.3f ms\n",
               after.samples - before.samples, after.late_samples - before.late_samples,
               static_cast<double>(after.worst_late_ns) / 1e6);
