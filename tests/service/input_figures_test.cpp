@@ -1,0 +1,355 @@
+// The inputs' counts, frequencies, latches and on-times kept by dio-boardd's
+// sampler: through the board library on its socket, across a restart, from
+// a corrupt state file, and the requests refused to bad or older clients.
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+#include "claim_fixture.h"
+#include "signal_generator.h"
+#include "service_fixture.h"
+#include "varnik_dio_board.h"
+
+namespace {
+
+namespace wire = varnik::wire;
+using Stats = std::array<vdio_input_stats, VDIO_INPUT_COUNT>;
+
+constexpr uint64_t kNsPerMs = 1'000'000;
+
+// One input driven by a generator, and how many of its pulses count.
+struct Drive {
+  int input;
+  varnik::test::PulseShape shape;
+  uint64_t counted;  // all of them, or none with a debounce longer than the pulse
+};
+
+class InputFiguresTest : public ServiceTest {
+ protected:
+  void TearDown() override {
+    if (board_ != nullptr) vdio_close(board_);
+    ServiceTest::TearDown();
+  }
+
+  // The service sampling every millisecond, its state file in the test's folder.
+  void StartSampling(const std::vector<std::string> &args = {}) {
+    std::vector<std::string> all = {"--interval", "1ms", "--state-file", StatePath()};
+    all.insert(all.end(), args.begin(), args.end());
+    Start(all);
+    if (board_ != nullptr) vdio_close(board_);
+    board_ = nullptr;
+    ASSERT_EQ(vdio_open(socket_path_.c_str(), &board_), 0);
+  }
+
+  std::string StatePath() const { return dir_ + "/inputs.state"; }
+
+  Stats AllStats() const {
+    Stats stats{};
+    for (auto &one : stats) one.size = sizeof one;
+    EXPECT_EQ(vdio_read_all_input_stats(board_, stats.data()), 0);
+    return stats;
+  }
+
+  // Waits, bounded, until done holds for the inputs' figures.
+  bool WaitForStats(const std::function<bool(const Stats &)> &done) const {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(SlowSeconds(5));
+    do {
+      if (done(AllStats())) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
+  }
+
+  // DIn to level, and back to the test once the sampler counted the edge.
+  void SetInput(int input, int level) {
+    inputs_ = static_cast<uint8_t>(level ? inputs_ | 1u << input : inputs_ & ~(1u << input));
+    const Stats before = AllStats();
+    SetInputsOnBoard(inputs_);
+    const auto counted = [&](const Stats &now) {
+      return level ? now[input].rising > before[input].rising
+                   : now[input].falling > before[input].falling;
+    };
+    ASSERT_TRUE(WaitForStats(counted)) << "DI" << input << " to " << level << " not counted; log:\n"
+                                       << service_->Log();
+  }
+
+  vdio_sampler_info SamplerInfo() const {
+    vdio_sampler_info info{};
+    info.size = sizeof info;
+    EXPECT_EQ(vdio_get_sampler_info(board_, &info), 0);
+    return info;
+  }
+
+  // How the sampler did, for a failure's message.
+  static std::string SamplerNote(const vdio_sampler_info &info) {
+    return "sampler: " + std::to_string(info.samples) + " samples, " +
+           std::to_string(info.late_samples) + " late (worst " +
+           std::to_string(info.worst_late_ns / 1000) + "us)";
+  }
+
+  vdio_board *board_ = nullptr;
+  uint8_t inputs_ = 0;
+};
+
+// 20 Hz on DI0, 10 Hz on DI1, 50 Hz on DI2 and, with a 20ms debounce,
+// 8ms pulses on DI3 (none counts) and 40ms ones on DI4 (all count), at once.
+TEST_F(InputFiguresTest, CountsFrequencyAndOnTimeFollowTheInputsAndSurviveACleanRestart) {
+  using varnik::test::PulsesAt;
+  using varnik::test::PulseShape;
+  const uint64_t seconds = SlowMachine() ? 3 : 5;
+  const std::vector<Drive> drives = {
+      {0, PulsesAt(20, 0.5, seconds * 20), seconds * 20},
+      {1, PulsesAt(10, 0.5, seconds * 10), seconds * 10},
+      {2, PulsesAt(50, 0.5, seconds * 50), seconds * 50},
+      {3, PulseShape{8 * kNsPerMs, 42 * kNsPerMs, seconds * 20}, 0},
+      {4, PulseShape{40 * kNsPerMs, 60 * kNsPerMs, seconds * 10}, seconds * 10}};
+  const std::vector<std::string> args = {"--debounce", "DI3=20ms", "--debounce", "DI4=20ms"};
+  StartSampling(args);
+  std::vector<std::unique_ptr<varnik::test::SignalGenerator>> generators;
+  for (const Drive &drive : drives)
+    generators.push_back(
+        std::make_unique<varnik::test::SignalGenerator>(board_path_, drive.input, drive.shape));
+  // The frequencies while the pulses still come.
+  std::this_thread::sleep_for(std::chrono::milliseconds(seconds * 1000 - 300));
+  const Stats running = AllStats();
+  uint64_t generator_late_ns = 0;
+  for (auto &generator : generators) {
+    const varnik::test::GeneratorReport report = generator->Wait();
+    ASSERT_EQ(report.error, "");
+    generator_late_ns = std::max(generator_late_ns, report.worst_late_ns);
+  }
+
+  WaitForStats([&](const Stats &now) {
+    for (const Drive &drive : drives)
+      if (now[drive.input].falling < drive.counted) return false;
+    return true;
+  });
+  const Stats done = AllStats();
+  const vdio_sampler_info sampler = SamplerInfo();
+  const std::string note = SamplerNote(sampler) + "; generators up to " +
+                           std::to_string(generator_late_ns / 1000) + "us late";
+  for (const Drive &drive : drives) {
+    const vdio_input_stats &figures = done[drive.input];
+    SCOPED_TRACE("DI" + std::to_string(drive.input) + "; " + note);
+    const uint64_t edges = drive.counted;
+    EXPECT_EQ(figures.latches, edges ? VDIO_INPUT_ROSE | VDIO_INPUT_FELL : 0u);
+    // A sample later than a pulse is short may miss it: then, and only
+    // then, fewer edges are right, by no more than the late samples.
+    const uint64_t shortest_ns = std::min(drive.shape.high_ns, drive.shape.low_ns);
+    if (edges != 0 && sampler.interval_ns + sampler.worst_late_ns >= shortest_ns) {
+      EXPECT_LE(figures.rising, edges);
+      EXPECT_GE(figures.rising + sampler.late_samples, edges);
+      continue;
+    }
+    EXPECT_EQ(figures.rising, edges);
+    EXPECT_EQ(figures.falling, edges);
+    // Each edge seen up to one interval late, written up to the
+    // generators' lateness late.
+    const double per_edge_ms =
+        static_cast<double>(sampler.interval_ns + generator_late_ns) / kNsPerMs;
+    EXPECT_NEAR(static_cast<double>(figures.on_time_ms),
+                static_cast<double>(edges * drive.shape.high_ns) / kNsPerMs,
+                2 * static_cast<double>(edges) * per_edge_ms + 1);
+    const double hz = 1e9 / static_cast<double>(drive.shape.high_ns + drive.shape.low_ns);
+    if (drive.input < 3) {
+      EXPECT_NEAR(running[drive.input].frequency_mhz, hz * 1000, hz * 10);
+    }
+  }
+  EXPECT_EQ(done[3].debounce_us, 20000u);
+  EXPECT_EQ(done[0].debounce_us, 0u);
+  for (int n = 5; n < VDIO_INPUT_COUNT; ++n) EXPECT_EQ(done[n].rising + done[n].latches, 0u);
+  EXPECT_EQ(sampler.interval_ns, kNsPerMs);
+  EXPECT_EQ(sampler.frequency_window_ms, 1000u);
+
+  ASSERT_EQ(WEXITSTATUS(service_->Stop(SIGTERM, 10)), 0);
+  StartSampling(args);
+  EXPECT_EQ(service_->LogLines("input figures restored from " + StatePath()).size(), 1u)
+      << service_->Log();
+  const Stats restarted = AllStats();
+  for (int n = 0; n < VDIO_INPUT_COUNT; ++n) {
+    SCOPED_TRACE("DI" + std::to_string(n));
+    EXPECT_EQ(restarted[n].rising, done[n].rising);
+    EXPECT_EQ(restarted[n].falling, done[n].falling);
+    EXPECT_EQ(restarted[n].on_time_ms, done[n].on_time_ms);
+    EXPECT_EQ(restarted[n].latches, done[n].latches);
+  }
+}
+
+TEST_F(InputFiguresTest, LatchesAreSetByEdgesAndClearedOnlyByAClearOfAnyClient) {
+  StartSampling();
+  SetInput(4, 1);
+  EXPECT_EQ(AllStats()[4].latches, VDIO_INPUT_ROSE);
+  SetInput(4, 0);
+  SetInput(6, 1);
+  const Stats seen = AllStats();
+  EXPECT_EQ(seen[4].latches, VDIO_INPUT_ROSE | VDIO_INPUT_FELL);
+  EXPECT_EQ(seen[6].latches, VDIO_INPUT_ROSE);
+  EXPECT_EQ(seen[5].latches, 0u);
+
+  // Another client, which claims nothing, clears; the figures are everybody's.
+  vdio_board *other = nullptr;
+  ASSERT_EQ(vdio_open(socket_path_.c_str(), &other), 0);
+  EXPECT_EQ(vdio_clear_input_stats(other, VDIO_DI4, VDIO_CLEAR_LATCHES), 0);
+  vdio_close(other);
+  const Stats cleared = AllStats();
+  EXPECT_EQ(cleared[4].latches, 0u);
+  EXPECT_EQ(cleared[4].rising, 1u) << "only the latches were cleared";
+  EXPECT_EQ(cleared[4].falling, 1u);
+  EXPECT_EQ(cleared[6].latches, VDIO_INPUT_ROSE) << "another input's stay";
+  EXPECT_TRUE(service_->WaitForLog("latches of DI4 cleared by pid ", 5)) << service_->Log();
+
+  EXPECT_EQ(vdio_clear_input_stats(board_, VDIO_DI6, VDIO_CLEAR_COUNTS | VDIO_CLEAR_LATCHES), 0);
+  const Stats after = AllStats();
+  EXPECT_EQ(after[6].rising, 0u);
+  EXPECT_EQ(after[6].latches, 0u);
+  EXPECT_TRUE(service_->WaitForLog("counts and latches of DI6 cleared by pid ", 5))
+      << service_->Log();
+}
+
+TEST_F(InputFiguresTest, BadClearsAreInvalidAndOlderClientsDoNotKnowTheRequests) {
+  StartSampling();
+  auto client = Connect();
+  for (const auto &[line, what] : std::vector<std::pair<uint32_t, uint32_t>>{
+           {VDIO_DO0, VDIO_CLEAR_COUNTS},
+           {0xFFFFFFFFu, VDIO_CLEAR_COUNTS},
+           {VDIO_DI3, 0},
+           {VDIO_DI3, 8},
+           {VDIO_DI3, VDIO_CLEAR_COUNTS | 0x100}}) {
+    const auto reply = client->Call(Request(wire::kClearInputStats, line, what));
+    ASSERT_TRUE(reply) << "line " << line << " what " << what;
+    EXPECT_EQ(reply->status, -EINVAL) << "line " << line << " what " << what;
+  }
+  EXPECT_EQ(service_->LogLines(" cleared by ").size(), 0u) << service_->Log();
+
+  for (const uint16_t operation :
+       {wire::kReadInputStats, wire::kClearInputStats, wire::kGetSamplerInfo}) {
+    auto older = std::make_unique<WireClient>(socket_path_);
+    const auto hello = older->Hello("older", 2);
+    ASSERT_TRUE(hello && hello->status == 0);
+    ASSERT_TRUE(older->Send(Request(operation, VDIO_DI0, VDIO_CLEAR_COUNTS)));
+    pollfd ready = {older->fd(), POLLIN, 0};
+    ASSERT_EQ(poll(&ready, 1, static_cast<int>(SlowSeconds(5) * 1000)), 1);
+    // The size of a reply in the client's version, which had no such operation.
+    EXPECT_EQ(recv(older->fd(), nullptr, 0, MSG_PEEK | MSG_TRUNC),
+              static_cast<ssize_t>(wire::kMessageSize));
+    const auto reply = older->Receive(5);
+    ASSERT_TRUE(reply) << "operation " << operation;
+    EXPECT_EQ(reply->status, -EPROTO) << "operation " << operation;
+    EXPECT_TRUE(older->ClosedWithin(5)) << "operation " << operation;
+  }
+}
+
+TEST_F(InputFiguresTest, ACorruptStateFileStartsFromZeroWithItsLogLine) {
+  StartSampling();
+  SetInput(2, 1);
+  SetInput(2, 0);
+  ASSERT_EQ(WEXITSTATUS(service_->Stop(SIGTERM, 10)), 0);
+  std::string text;
+  {
+    std::ifstream saved(StatePath());
+    std::getline(saved, text, '\0');
+  }
+  ASSERT_FALSE(text.empty()) << "no state file saved at the stop; log:\n" << service_->Log();
+  // One count changed by hand: the CRC32 no longer matches.
+  const size_t count = text.find("DI2 rising 1 ");
+  ASSERT_NE(count, std::string::npos) << text;
+  text[count + 11] = '7';
+  std::ofstream(StatePath(), std::ios::trunc) << text;
+
+  StartSampling();
+  EXPECT_EQ(service_->LogLines("input figures start from zero: state file " + StatePath() +
+                               " is corrupt").size(),
+            1u)
+      << service_->Log();
+  const Stats restarted = AllStats();
+  EXPECT_EQ(restarted[2].rising, 0u);
+  EXPECT_EQ(restarted[2].falling, 0u);
+  EXPECT_EQ(restarted[2].latches, 0u);
+}
+
+TEST_F(InputFiguresTest, SavedEveryStateIntervalSoThatAKillLosesNoMoreAndAFailedSaveIsLoggedOnce) {
+  StartSampling({"--state-interval", "1s"});
+  SetInput(5, 1);
+  SetInput(5, 0);
+  const auto saved = [this] {
+    std::ifstream file(StatePath());
+    std::string text;
+    std::getline(file, text, '\0');
+    return text.find("DI5 rising 1 falling 1 ") != std::string::npos;
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(SlowSeconds(3));
+  while (!saved() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(saved()) << "not saved within a --state-interval; log:\n" << service_->Log();
+  service_->Stop(SIGKILL, 10);
+  StartSampling();
+  const Stats restarted = AllStats();
+  EXPECT_EQ(restarted[5].rising, 1u);
+  EXPECT_EQ(restarted[5].falling, 1u);
+
+  // A folder that does not exist: every save fails, the service serves on.
+  const std::string nowhere = dir_ + "/no-such-folder/inputs.state";
+  StartSampling({"--state-file", nowhere, "--state-interval", "1s"});
+  EXPECT_TRUE(service_->WaitForLog("cannot save the input figures: ", 3)) << service_->Log();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(service_->LogLines("cannot save the input figures: ").size(), 1u) << service_->Log();
+  EXPECT_EQ(AllStats()[5].rising, 0u) << "started from zero";
+}
+
+TEST_F(InputFiguresTest, LateSamplesAreCountedLoggedAndTheSamplerStopsPromptlyAtALongInterval) {
+  StartSampling();
+  // Stopped for 100ms, the service's next sample is that late.
+  kill(service_->pid(), SIGSTOP);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  kill(service_->pid(), SIGCONT);
+  EXPECT_TRUE(service_->WaitForLog("sampler late: ", 5)) << service_->Log();
+  EXPECT_EQ(service_->LogLines("input counts may have missed pulses shorter than ").size(), 1u)
+      << service_->Log();
+  const vdio_sampler_info info = SamplerInfo();
+  EXPECT_GE(info.late_samples, 1u);
+  EXPECT_GE(info.worst_late_ns, 50 * kNsPerMs);
+  EXPECT_GT(info.samples, info.late_samples);
+
+  ASSERT_EQ(WEXITSTATUS(service_->Stop(SIGTERM, 10)), 0);
+  Start({"--interval", "10s", "--state-file", StatePath()});
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(WEXITSTATUS(service_->Stop(SIGTERM, 10)), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - before,
+            std::chrono::duration<double>(SlowSeconds(1)));
+}
+
+// Granted or refused as the machine allows (root may, a user without
+// LimitRTPRIO may not): the sampler says so the same way either way.
+TEST_F(InputFiguresTest, RealtimeIsReportedOnlyWhenGrantedAndARefusalSaysWhatToChange) {
+  rlimit own{};
+  getrlimit(RLIMIT_RTPRIO, &own);
+  const rlimit none{0, own.rlim_max};
+  setrlimit(RLIMIT_RTPRIO, &none);  // inherited by the service
+  StartSampling({"--realtime"});
+  setrlimit(RLIMIT_RTPRIO, &own);
+  const auto refusals = service_->LogLines("--realtime: SCHED_FIFO priority 20 refused (");
+  const vdio_sampler_info info = SamplerInfo();
+  if (refusals.empty()) {
+    EXPECT_EQ(info.flags, VDIO_SAMPLER_REALTIME) << service_->Log();
+  } else {
+    EXPECT_EQ(info.flags, 0u);
+    EXPECT_NE(refusals[0].find("the sampler runs without it; allow it with LimitRTPRIO=20"),
+              std::string::npos)
+        << refusals[0];
+  }
+  StartSampling();
+  EXPECT_EQ(SamplerInfo().flags, 0u) << "not asked for";
+}
+
+}  // namespace
