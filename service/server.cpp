@@ -30,6 +30,7 @@ constexpr unsigned kHelloSlack = 16;
 constexpr uint64_t kNsPerUs = 1000;
 constexpr uint64_t kNsPerS = 1'000'000'000;
 constexpr uint64_t kLongestWaitNs = 60 * kNsPerS;
+constexpr uint64_t kIdleSampleIntervalNs = 100'000'000;
 // The kernel may delay a wake-up by this much to batch timers: a pulse's
 // edges, due at set times, must not be 50 us late (its default).
 constexpr unsigned long kTimerSlackNs = 1000;
@@ -305,6 +306,7 @@ std::optional<std::string> Server::StartWatch(Client &client, const Message &req
                                ReadLevels(), now);
   client.set_phase(Client::Phase::kWatch);
   client.KeepSendBufferSmall();
+  next_sample_ns_ = std::min(next_sample_ns_, now + settings_.interval_ns);
   client.Queue(Reply(varnik::wire::kWatch, 0));
   return std::nullopt;
 }
@@ -317,8 +319,18 @@ void Server::Sample(uint64_t now) {
   if (const auto late = late_samples_.Observe(sampler_.Health().late_samples,
                                               sampler_.TakeRecentWorstLateNs(), now))
     Log(*late);
-  next_sample_ns_ += settings_.interval_ns;
-  if (next_sample_ns_ <= now) next_sample_ns_ = now + settings_.interval_ns;  // late: no burst
+  const uint64_t interval_ns = SampleIntervalNs();
+  next_sample_ns_ += interval_ns;
+  if (next_sample_ns_ <= now) next_sample_ns_ = now + interval_ns;  // late: no burst
+}
+
+// Watchers are sampled at the service's interval; with none, only outside
+// changes are looked for, which are logged, not pushed: a slower pace
+// leaves the CPU to the inputs' sampler.
+uint64_t Server::SampleIntervalNs() const {
+  for (const auto &client : clients_)
+    if (client->phase() == Client::Phase::kWatch) return settings_.interval_ns;
+  return std::max(settings_.interval_ns, kIdleSampleIntervalNs);
 }
 
 void Server::FeedWatch(Client &client, uint32_t levels, uint64_t now) {

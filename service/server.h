@@ -1,6 +1,8 @@
-// The service: one thread, one ppoll() over the stop signal's pipe, the
-// listening socket and every client, which also samples the board for the
-// watchers and for outside changes, writes the pulses' edges, applies the
+// The service's loop: one thread, one ppoll() over the stop signal's pipe,
+// the listening socket and every client, which also samples the board for
+// the watchers (at the service's interval) and for outside changes (every
+// 100 ms when nobody watches; the inputs' functions have a sampler thread
+// of their own, input_sampler.h), writes the pulses' edges, applies the
 // leases and pings systemd's watchdog. No client can hold up another: every
 // socket is non-blocking, each client gets at most one message read per
 // round, a board connection is not read while a reply waits for it, and a
@@ -36,8 +38,8 @@ struct ServerSettings {
 
 class Server {
  public:
-  // The inputs' functions are sampler's, answered and its late samples
-  // logged here.
+  // The inputs' functions are the sampler's; their requests are answered
+  // and its late samples logged here.
   Server(const ServerSettings &settings, vdio_board *board, int listen_fd, int stop_fd,
          SystemdNotify &notify, InputSampler &sampler);
 
@@ -58,6 +60,7 @@ class Server {
   void AnswerBoardRequest(Client &client, const varnik::wire::Message &request);
   void AnswerInputRequest(Client &client, const varnik::wire::Message &request);
   void Sample(uint64_t now);
+  uint64_t SampleIntervalNs() const;
   void FeedWatch(Client &client, uint32_t levels, uint64_t now);
   unsigned Served() const;
   void Disconnect(size_t index, const std::string &reason);

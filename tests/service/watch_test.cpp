@@ -117,6 +117,26 @@ TEST_F(WatchTest, EachWatchDebouncesAtItsOwnTimeAndInterval) {
   EXPECT_TRUE(apart == 0 || apart >= 150'000'000u) << apart << " ns apart";
 }
 
+// With nobody watching the service samples slowly for outside changes
+// only: a new watcher is sampled at the service's interval from its start,
+// so a short pulse right after it is not missed.
+TEST_F(WatchTest, AWatchStartedOnAnIdleServiceSeesAShortPulseRightAway) {
+  Start({"--interval", std::to_string(kIntervalMs) + "ms"});
+  for (int round = 0; round < 3; ++round) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));  // idle again
+    auto watcher = Connect("late");
+    ASSERT_EQ(watcher->Watch(1u << VDIO_DI4, 1000, 0), 0);
+    SetInputsOnBoard(0x10);
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    SetInputsOnBoard(0x00);
+    const auto rise = watcher->Receive(2);
+    const auto fall = watcher->Receive(2);
+    ASSERT_TRUE(rise && fall) << "round " << round << ": the pulse was missed";
+    EXPECT_EQ(rise->second, 1u);
+    EXPECT_EQ(fall->second, 0u);
+  }
+}
+
 // How long the watcher takes to see a flip of all inputs made now.
 double SecondsToSee(WireClient &watcher) {
   const auto start = Clock::now();
