@@ -19,7 +19,8 @@ void ServiceGatewayTest::TearDown() {
 
 void ServiceGatewayTest::StartService(const std::vector<std::string> &args) {
   std::vector<std::string> all = {"--device", board_path_, "--socket", socket_,
-                                  "--group", OwnGroupName(), "--interval", "10ms"};
+                                  "--group", OwnGroupName(), "--interval", "10ms",
+                                  "--state-file", state_file_};
   all.insert(all.end(), args.begin(), args.end());
   service_ = std::make_unique<ServiceProcess>(dir_, all);
   ASSERT_TRUE(service_->WaitServing()) << service_->Log();
