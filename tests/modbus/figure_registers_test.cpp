@@ -99,23 +99,6 @@ class FigureRegistersTest : public ::testing::Test {
   RegisterMap map_;
 };
 
-TEST_F(FigureRegistersTest, AnInputsBlockHoldsItsFiguresHighWordFirst) {
-  vdio_input_stats &di2 = lines_.figures[2];
-  di2.rising = 0x1'2345'6789;  // beyond 32 bits: the low 32 are served
-  di2.falling = 0x0001'0002;
-  di2.frequency_mhz = 50'000;
-  di2.on_time_ms = 70'000'999;  // 70,000 s and not quite one more
-  di2.latches = VDIO_INPUT_ROSE | VDIO_INPUT_FELL;
-  EXPECT_EQ(Read(0x04, 120, 10),
-            (std::vector<unsigned>{0x2345, 0x6789, 0x0001, 0x0002, 0x0000, 0xC350, 0x0001, 0x1170,
-                                   3, 0}));
-  lines_.figures[7].latches = VDIO_INPUT_FELL;
-  EXPECT_EQ(Read(0x04, 178, 2), (std::vector<unsigned>{2, 0})) << "DI7's latches and reserved";
-  lines_.figures[7].rising = 0x0003'0007;
-  EXPECT_EQ(Read(0x04, 10, 1), (std::vector<unsigned>{7}))
-      << "register 3 + n: the low 16 bits of DIn's rising count";
-}
-
 TEST_F(FigureRegistersTest, ARequestIsOneSampleWhateverSpanItAsks) {
   std::vector<unsigned> all = Read(0x04, 100, 80);
   ASSERT_EQ(all.size(), 80u);
@@ -130,30 +113,6 @@ TEST_F(FigureRegistersTest, ARequestIsOneSampleWhateverSpanItAsks) {
   EXPECT_EQ(lines_.reads, 3) << "no counts asked, no read of the service";
 }
 
-TEST_F(FigureRegistersTest, AClearRegisterTakesAMaskOfWhatToClearAndReadsZero) {
-  EXPECT_EQ(Write(103, {VDIO_CLEAR_COUNTS | VDIO_CLEAR_ON_TIME}, true), std::vector<unsigned>{});
-  EXPECT_EQ(Write(100, {VDIO_CLEAR_COUNTS, VDIO_CLEAR_LATCHES, 7}), std::vector<unsigned>{});
-  const std::vector<std::pair<int, uint32_t>> cleared = {
-      {VDIO_DI3, VDIO_CLEAR_COUNTS | VDIO_CLEAR_ON_TIME},
-      {VDIO_DI0, VDIO_CLEAR_COUNTS},
-      {VDIO_DI1, VDIO_CLEAR_LATCHES},
-      {VDIO_DI2, VDIO_CLEAR_COUNTS | VDIO_CLEAR_LATCHES | VDIO_CLEAR_ON_TIME}};
-  EXPECT_EQ(lines_.clears, cleared);
-  for (uint16_t bad : {0x0, 0x8, 0xF, 0xFFFF})
-    EXPECT_EQ(Write(107, {bad}, true), std::vector<unsigned>{MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE})
-        << "mask " << bad;
-  EXPECT_EQ(Write(100, {1, 1, 1, 1, 1, 1, 1, 0}),
-            std::vector<unsigned>{MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE});
-  EXPECT_EQ(lines_.clears, cleared) << "a refused write clears nothing";
-  EXPECT_EQ(Read(0x03, 100, 8), std::vector<unsigned>(8, 0));
-  // Holding register 2 keeps its meaning, a mask of inputs, on the
-  // service's counts.
-  EXPECT_EQ(Write(2, {0x81}, true), std::vector<unsigned>{});
-  EXPECT_EQ(lines_.clears.back(), (std::pair<int, uint32_t>{VDIO_DI7, VDIO_CLEAR_COUNTS}));
-  EXPECT_EQ(lines_.clears.end()[-2], (std::pair<int, uint32_t>{VDIO_DI0, VDIO_CLEAR_COUNTS}));
-  EXPECT_EQ(lines_.clears.size(), cleared.size() + 2);
-}
-
 TEST_F(FigureRegistersTest, AddressesAroundTheBlocksAreException2) {
   const std::vector<unsigned> address = {MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS};
   EXPECT_EQ(Read(0x04, 12, 1), address);
@@ -166,23 +125,6 @@ TEST_F(FigureRegistersTest, AddressesAroundTheBlocksAreException2) {
   EXPECT_EQ(Write(99, {1, 1}), address);
   EXPECT_EQ(Write(107, {1, 1}), address);
   EXPECT_EQ(lines_.clears.size(), 0u);
-}
-
-class DirectBoardFiguresTest : public FigureRegistersTest {
- protected:
-  DirectBoardFiguresTest() : FigureRegistersTest(FigureKeeper::kGateway) {}
-};
-
-TEST_F(DirectBoardFiguresTest, NobodyKeepsThemSoTheyAreException2AndTheGatewayCounts) {
-  const std::vector<unsigned> address = {MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS};
-  EXPECT_EQ(Read(0x04, 100, 10), address);
-  EXPECT_EQ(Read(0x03, 100, 1), address);
-  EXPECT_EQ(Write(100, {1}, true), address);
-  counters_.Update(0x10, TimePoint{} + std::chrono::milliseconds(1));
-  EXPECT_EQ(Read(0x04, 3, 8), (std::vector<unsigned>{0, 0, 0, 0, 1, 0, 0, 0}));
-  EXPECT_EQ(Write(2, {0x10}, true), std::vector<unsigned>{});
-  EXPECT_EQ(Read(0x04, 7, 1), std::vector<unsigned>{0});
-  EXPECT_EQ(lines_.reads, 0);
 }
 
 class OlderServiceFiguresTest : public FigureRegistersTest {
