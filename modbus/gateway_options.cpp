@@ -1,9 +1,12 @@
 #include "gateway_options.h"
 
+#include <sys/stat.h>
+
 #include "argument_parsing.h"
 #include "command_line.h"
 #include "default_device.h"
 #include "tool_messages.h"
+#include "varnik_dio_board.h"
 
 namespace dio_modbusd {
 
@@ -23,6 +26,13 @@ constexpr DurationRange kDebounceRange{Microseconds(0), std::chrono::seconds(60)
 // The service's lease on a claim is the watchdog: shorter than this, it
 // would run out whenever the machine holds the gateway up for a moment.
 constexpr Microseconds kShortestLease = std::chrono::milliseconds(100);
+
+// The board service's socket: its fixed path even while the service is
+// stopped, or any socket named (what vdio_open takes for the service).
+bool NamesServiceSocket(const std::string &device) {
+  struct stat st;
+  return device == VDIO_SERVICE_SOCKET || (stat(device.c_str(), &st) == 0 && S_ISSOCK(st.st_mode));
+}
 
 }  // namespace
 
@@ -77,18 +87,34 @@ void AddGatewayOptions(CLI::App &app, OptionWords &words) {
   app.add_option("--power-on-outputs", words.power_on_outputs,
                  "Set the outputs to this mask at start (default: leave them as they are)")
       ->type_name("MASK");
-  app.add_option("--poll-interval", words.poll_interval, "How often the inputs are polled for the counters")
+  app.add_option("--poll-interval", words.poll_interval,
+                 "How often the inputs are polled for the counters (default 10ms); on a board "
+                 "opened directly only: the board service counts with its own --interval")
       ->type_name("DURATION")
-      ->capture_default_str();
-  app.add_option("--debounce", words.debounce, "How long an input's new level must hold to count")
+      ->check(NotEmpty("duration"));
+  app.add_option("--debounce", words.debounce,
+                 "How long an input's new level must hold to count (default 0s); on a board "
+                 "opened directly only: the board service counts with its own --debounce")
       ->type_name("DURATION")
-      ->capture_default_str();
+      ->check(NotEmpty("duration"));
   app.add_flag("--log-requests", words.log_requests, "One line on standard error per request");
   // For bench/run-modbus-bench only: the same server, answering from memory.
   app.add_flag("--benchmark-without-board", words.memory_lines)->group("");
 }
 
 namespace {
+
+// Through the service the inputs are counted by its sampler, for every
+// client alike: the gateway's own polling settings would change nothing.
+void CheckCounting(const OptionWords &words, const std::string &device) {
+  if (words.memory_lines || !NamesServiceSocket(device)) return;
+  for (const auto &[option, value] :
+       {std::pair{"--poll-interval", &words.poll_interval}, {"--debounce", &words.debounce}})
+    if (!value->empty())
+      throw UsageError(std::string(option) + " with the board service's socket as --device: the "
+                       "service counts the inputs for every client, at its own --interval and "
+                       "--debounce (see dio-boardd(8)); leave " + option + " out");
+}
 
 void CheckClaim(ServerSettings &server) {
   if (server.read_only)
@@ -124,8 +150,11 @@ GatewayOptions Convert(const OptionWords &words) {
   if (!words.power_on_outputs.empty())
     options.power_on_outputs =
         static_cast<uint8_t>(ParseMask(words.power_on_outputs, 0xFF, "--power-on-outputs"));
-  server.poll_interval = ParseDuration("--poll-interval", words.poll_interval, kPollIntervalRange);
-  server.debounce = ParseDuration("--debounce", words.debounce, kDebounceRange);
+  if (!words.poll_interval.empty())
+    server.poll_interval = ParseDuration("--poll-interval", words.poll_interval, kPollIntervalRange);
+  if (!words.debounce.empty())
+    server.debounce = ParseDuration("--debounce", words.debounce, kDebounceRange);
+  CheckCounting(words, options.device);
   server.log_requests = words.log_requests;
   if (server.read_only && server.watchdog)
     throw UsageError("--read-only with --watchdog: once tripped, the watchdog is cleared only by "

@@ -36,8 +36,8 @@ struct OptionWords {
   std::string watchdog;
   std::string safe_outputs;
   std::string power_on_outputs;
-  std::string poll_interval = "10ms";
-  std::string debounce = "0s";
+  std::string poll_interval;  // empty: not given, 10ms
+  std::string debounce;       // empty: not given, 0s
   bool log_requests = false;
   bool claim = false;
   bool claim_with_watchdog = false;

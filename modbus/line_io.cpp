@@ -55,10 +55,22 @@ class BoardLines final : public LineIo {
   bool ThroughService() const override {
     return vdio_device_kind(board_) == VDIO_DEVICE_SERVICE;
   }
+  int ReadInputStats(vdio_input_stats stats[VDIO_INPUT_COUNT]) const override {
+    for (size_t n = 0; n < VDIO_INPUT_COUNT; ++n) stats[n].size = sizeof(vdio_input_stats);
+    return CheckKept(vdio_read_all_input_stats(board_, stats));
+  }
+  int ClearInputStats(int line, uint32_t what) override {
+    return CheckKept(vdio_clear_input_stats(board_, line, what));
+  }
 
  private:
   void Check(int result) const {
     if (result < 0) throw varnik::tools::DeviceError(device_, -result);
+  }
+  // -EOPNOTSUPP: nobody keeps the inputs' figures, for the caller to answer.
+  int CheckKept(int result) const {
+    if (result != -EOPNOTSUPP) Check(result);
+    return result;
   }
   // -EBUSY is another client's claim, for the caller to answer; any other
   // failure is the board's.
@@ -88,6 +100,8 @@ class MemoryLines final : public LineIo {
   std::optional<LineHolder> HolderOf(int) const override { return std::nullopt; }
   int Claim(const struct vdio_claim &) override { return -EOPNOTSUPP; }
   bool ThroughService() const override { return false; }
+  int ReadInputStats(vdio_input_stats *) const override { return -EOPNOTSUPP; }
+  int ClearInputStats(int, uint32_t) override { return -EOPNOTSUPP; }
 
  private:
   vdio_state state_{};

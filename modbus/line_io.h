@@ -32,6 +32,13 @@ class LineIo {
   virtual int Claim(const struct vdio_claim &claim) = 0;
   // Whether the lines are the board service's, where claims are kept.
   virtual bool ThroughService() const = 0;
+  // The figures the board service keeps of every input, stats[n] for DIn,
+  // all from one sample: 0, or -EOPNOTSUPP where nobody keeps them (a
+  // board opened directly, a service of a version before them).
+  virtual int ReadInputStats(vdio_input_stats stats[VDIO_INPUT_COUNT]) const = 0;
+  // Clears what (VDIO_CLEAR_*) of input line's figures in the service, for
+  // every client: 0 or -EOPNOTSUPP as above.
+  virtual int ClearInputStats(int line, uint32_t what) = 0;
 };
 
 // Opens the board on device; throws varnik::tools::DeviceError naming it.

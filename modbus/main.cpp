@@ -16,6 +16,7 @@
 #include "command_line.h"
 #include "device_errors.h"
 #include "gateway_options.h"
+#include "input_figures.h"
 #include "line_claim.h"
 #include "line_io.h"
 #include "listener.h"
@@ -65,6 +66,17 @@ void SetPowerOnOutputs(LineIo &lines, uint8_t mask) {
   throw std::runtime_error("cannot set --power-on-outputs: " + held + "; nothing was written");
 }
 
+// Who counts the inputs, said once when it is not what the options promise.
+FigureKeeper FindKeeper(LineIo &lines) {
+  const FigureKeeper keeper = FindFigureKeeper(lines);
+  if (keeper == FigureKeeper::kOlderService)
+    PrintLine("the board service is of a version that keeps no counts of the inputs: "
+              "input registers 3..10 count in the gateway's own polls (every 10ms, no "
+              "debounce) and registers 100 and up answer exception 0x04; restart dio-boardd "
+              "to have them");
+  return keeper;
+}
+
 int Serve(const GatewayOptions &options) {
   const int stop_fd = InstallStopSignals(true);
   if (stop_fd < 0) {
@@ -73,6 +85,7 @@ int Serve(const GatewayOptions &options) {
   }
   const std::unique_ptr<LineIo> lines = OpenLines(options);
   if (options.server.claimed) RequireClaimsKept(*lines, options.device);
+  const FigureKeeper keeper = FindKeeper(*lines);
   SocketAddress bound;
   const int listen_fd = OpenListener(options.listen, &bound);
   // Only once the board and the port are ours: a gateway that cannot start
@@ -81,7 +94,7 @@ int Serve(const GatewayOptions &options) {
   if (options.server.claimed) Claim(*lines, options, bound);
   if (options.power_on_outputs) SetPowerOnOutputs(*lines, *options.power_on_outputs);
   PrintLine("listening on " + FormatAddress(bound.get()));
-  const bool stopped_on_signal = Server(options.server, *lines, listen_fd, stop_fd).Run();
+  const bool stopped_on_signal = Server(options.server, *lines, keeper, listen_fd, stop_fd).Run();
   close(listen_fd);
   return stopped_on_signal ? ExitStatusAfterStop(kExitOk) : kExitDeviceError;
 }

@@ -27,6 +27,13 @@ constexpr uint16_t kCoilOff = 0x0000;
 // The largest value each holding register takes: the bits of its group.
 constexpr uint16_t kHoldingRegisterMax[kHoldingRegisters] = {0xFF, 0x07, 0xFF};
 
+// A clear register takes at least one of its flags: a 0 would clear
+// nothing, most likely not what the controller meant.
+bool ValidHoldingValue(unsigned address, uint16_t value) {
+  if (address >= kFirstClearRegister) return value >= 1 && value <= kClearAll;
+  return value <= kHoldingRegisterMax[address];
+}
+
 uint16_t Word(const uint8_t *bytes) { return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]); }
 
 void AppendWord(std::vector<uint8_t> &pdu, uint16_t value) {
@@ -62,6 +69,7 @@ struct RegisterMap::Writes {
   uint8_t output_mask = 0, output_values = 0;
   uint8_t led_mask = 0, led_values = 0;
   uint8_t counter_reset = 0;
+  std::array<uint8_t, VDIO_INPUT_COUNT> clears{};  // VDIO_CLEAR_* of DIn
 
   void Coil(unsigned address, bool on) {
     if (address < kFirstLedCoil) {
@@ -78,8 +86,10 @@ struct RegisterMap::Writes {
     } else if (address == kLedsMask) {
       led_mask = 0x07;
       led_values = byte;
-    } else {
+    } else if (address == kCounterReset) {
       counter_reset |= byte;
+    } else {
+      clears[address - kFirstClearRegister] = byte;
     }
   }
 
@@ -146,14 +156,33 @@ Answer RegisterMap::ReadRegisters(uint8_t function, const uint8_t *pdu, size_t l
   if (count < 1 || count > MODBUS_MAX_READ_REGISTERS)
     return Exception(function, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
   const bool holding = function == MODBUS_FC_READ_HOLDING_REGISTERS;
+  if (holding ? AmongClearRegisters(start, count) : AmongFigureRegisters(start, count))
+    return ReadFigures(function, holding, start, count);
   if (!InRange(start, count, holding ? kHoldingRegisters : kInputRegisters))
     return Exception(function, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
   const vdio_state state = lines_.Read();
+  const std::optional<RisingCounts> counts = holding ? RisingCounts{} : CountsFor(start, count);
+  if (!counts) return Exception(function, MODBUS_EXCEPTION_SLAVE_OR_SERVER_FAILURE);
   Answer answer;
   answer.pdu = {function, static_cast<uint8_t>(2 * count)};
   for (unsigned address = start; address < start + count; ++address)
-    AppendWord(answer.pdu,
-               holding ? HoldingRegister(state, address) : InputRegister(state, address));
+    AppendWord(answer.pdu, holding ? HoldingRegister(state, address)
+                                   : InputRegister(state, *counts, address));
+  return answer;
+}
+
+// Every register of the request from one reply of the service, so that the
+// figures of several inputs (and a count's two words) belong together.
+Answer RegisterMap::ReadFigures(uint8_t function, bool holding, unsigned start,
+                                unsigned count) const {
+  if (const auto refusal = FiguresRefusal()) return Exception(function, *refusal);
+  vdio_input_stats stats[VDIO_INPUT_COUNT];
+  if (!holding && lines_.ReadInputStats(stats) != 0)
+    return Exception(function, MODBUS_EXCEPTION_SLAVE_OR_SERVER_FAILURE);
+  Answer answer;
+  answer.pdu = {function, static_cast<uint8_t>(2 * count)};
+  for (unsigned address = start; address < start + count; ++address)
+    AppendWord(answer.pdu, holding ? 0 : FigureRegister(stats, address));  // clears read 0
   return answer;
 }
 
@@ -186,15 +215,8 @@ Answer RegisterMap::WriteMultipleCoils(const uint8_t *pdu, size_t length) {
 Answer RegisterMap::WriteSingleRegister(const uint8_t *pdu, size_t length) {
   const uint8_t function = MODBUS_FC_WRITE_SINGLE_REGISTER;
   if (length != 5) return Exception(function, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
-  const unsigned address = Word(pdu + 1);
-  const uint16_t value = Word(pdu + 3);
-  if (address >= kHoldingRegisters)
-    return Exception(function, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
-  if (value > kHoldingRegisterMax[address])
-    return Exception(function, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
-  Writes writes;
-  writes.HoldingRegister(address, value);
-  return Apply(writes, std::vector<uint8_t>(pdu, pdu + 5));
+  return WriteHoldingRegisters(function, Word(pdu + 1), 1, pdu + 3,
+                               std::vector<uint8_t>(pdu, pdu + 5));
 }
 
 Answer RegisterMap::WriteMultipleRegisters(const uint8_t *pdu, size_t length) {
@@ -204,16 +226,27 @@ Answer RegisterMap::WriteMultipleRegisters(const uint8_t *pdu, size_t length) {
   if (count < 1 || count > MODBUS_MAX_WRITE_REGISTERS || bytes != 2 * count ||
       length != 6 + bytes)
     return Exception(function, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
-  if (!InRange(start, count, kHoldingRegisters))
+  return WriteHoldingRegisters(function, start, count, pdu + 6,
+                               std::vector<uint8_t>(pdu, pdu + 5));
+}
+
+// values: count big-endian words. Every value is checked before any is
+// applied.
+Answer RegisterMap::WriteHoldingRegisters(uint8_t function, unsigned start, unsigned count,
+                                          const uint8_t *values, std::vector<uint8_t> echo) {
+  const bool clears = AmongClearRegisters(start, count);
+  if (!clears && !InRange(start, count, kHoldingRegisters))
     return Exception(function, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
+  if (clears)
+    if (const auto refusal = FiguresRefusal()) return Exception(function, *refusal);
   Writes writes;
   for (unsigned i = 0; i < count; ++i) {
-    const uint16_t value = Word(pdu + 6 + 2 * i);
-    if (value > kHoldingRegisterMax[start + i])
+    const uint16_t value = Word(values + 2 * i);
+    if (!ValidHoldingValue(start + i, value))
       return Exception(function, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
     writes.HoldingRegister(start + i, value);
   }
-  return Apply(writes, std::vector<uint8_t>(pdu, pdu + 5));
+  return Apply(writes, std::move(echo));
 }
 
 Answer RegisterMap::Apply(const Writes &writes, std::vector<uint8_t> echo) {
@@ -235,8 +268,53 @@ Answer RegisterMap::Apply(const Writes &writes, std::vector<uint8_t> echo) {
   }
   if (writes.led_mask != 0 && !lines_.WriteLeds(writes.led_mask, writes.led_values))
     return Busy(function, VDIO_LED1, writes.led_mask);
-  counters_.Reset(writes.counter_reset);
+  ResetCounts(writes.counter_reset);
+  ClearFigures(writes.clears);
   return answer;
+}
+
+std::optional<RegisterMap::RisingCounts> RegisterMap::CountsFor(unsigned start,
+                                                                unsigned count) const {
+  RisingCounts counts{};
+  const bool asked = start < kFirstCounter + counts.size() && start + count > kFirstCounter;
+  if (!asked) return counts;
+  if (keeper_ != FigureKeeper::kService) {
+    for (size_t n = 0; n < counts.size(); ++n) counts[n] = counters_.Count(static_cast<int>(n));
+    return counts;
+  }
+  vdio_input_stats stats[VDIO_INPUT_COUNT];
+  if (lines_.ReadInputStats(stats) != 0) return std::nullopt;
+  for (size_t n = 0; n < counts.size(); ++n)
+    counts[n] = static_cast<uint16_t>(stats[n].rising);  // the low 16 bits, as ever
+  return counts;
+}
+
+std::optional<uint8_t> RegisterMap::FiguresRefusal() const {
+  switch (keeper_) {
+    case FigureKeeper::kService:
+      return std::nullopt;
+    case FigureKeeper::kOlderService:
+      return MODBUS_EXCEPTION_SLAVE_OR_SERVER_FAILURE;  // there, but not kept by this service
+    case FigureKeeper::kGateway:
+      break;
+  }
+  return MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS;  // nobody keeps them on a board opened directly
+}
+
+// Through the service, a reset clears the counts for every client of it.
+void RegisterMap::ResetCounts(uint8_t mask) {
+  if (keeper_ != FigureKeeper::kService) {
+    counters_.Reset(mask);
+    return;
+  }
+  for (int input = 0; input < InputCounters::kInputs; ++input)
+    if (mask & (1u << input)) lines_.ClearInputStats(VDIO_DI0 + input, VDIO_CLEAR_COUNTS);
+}
+
+void RegisterMap::ClearFigures(const std::array<uint8_t, VDIO_INPUT_COUNT> &clears) {
+  for (size_t input = 0; input < clears.size(); ++input)
+    if (clears[input] != 0)
+      lines_.ClearInputStats(VDIO_DI0 + static_cast<int>(input), clears[input]);
 }
 
 Answer RegisterMap::Busy(uint8_t function, int first_line, uint8_t mask) const {
@@ -259,7 +337,8 @@ bool RegisterMap::Coil(const vdio_state &state, unsigned address) const {
   return (state.leds >> (address - kFirstLedCoil)) & 1;
 }
 
-uint16_t RegisterMap::InputRegister(const vdio_state &state, unsigned address) const {
+uint16_t RegisterMap::InputRegister(const vdio_state &state, const RisingCounts &counts,
+                                    unsigned address) const {
   switch (address) {
     case kInputsMask:
       return state.inputs;
@@ -270,7 +349,7 @@ uint16_t RegisterMap::InputRegister(const vdio_state &state, unsigned address) c
     case kWatchdogState:
       return watchdog_.tripped() ? 1 : 0;
     default:
-      return counters_.Count(static_cast<int>(address - kFirstCounter));
+      return counts[address - kFirstCounter];
   }
 }
 

@@ -42,10 +42,17 @@ std::string Hex(unsigned value) {
   return text;
 }
 
-// Often enough that the service's lease never runs out while the loop runs.
-Microseconds BoardPollInterval(const ServerSettings &settings) {
-  if (!settings.lease) return settings.poll_interval;
-  return std::min(settings.poll_interval, *settings.lease / 3);
+// Through a service that counts the inputs, the gateway reads the board
+// only to notice a lost service (and stop rather than serve without it).
+constexpr std::chrono::seconds kServiceCheckInterval{1};
+
+// Often enough for the counters, and that the service's lease never runs
+// out while the loop runs.
+Microseconds BoardPollInterval(const ServerSettings &settings, FigureKeeper keeper) {
+  const Microseconds interval =
+      keeper == FigureKeeper::kService ? kServiceCheckInterval : settings.poll_interval;
+  if (!settings.lease) return interval;
+  return std::min(interval, *settings.lease / 3);
 }
 
 void TuneClientSocket(int fd) {
@@ -56,15 +63,17 @@ void TuneClientSocket(int fd) {
 
 }  // namespace
 
-Server::Server(const ServerSettings &settings, LineIo &lines, int listen_fd, int stop_fd)
+Server::Server(const ServerSettings &settings, LineIo &lines, FigureKeeper keeper, int listen_fd,
+               int stop_fd)
     : settings_(settings),
       lines_(lines),
       listen_fd_(listen_fd),
       stop_fd_(stop_fd),
+      keeper_(keeper),
       counters_(settings.debounce, lines.ReadInputs(), Clock::now()),
       watchdog_(settings.watchdog, Clock::now()),
-      map_(lines, counters_, watchdog_, settings.read_only, settings.claimed),
-      board_poll_interval_(BoardPollInterval(settings)),
+      map_(lines, counters_, watchdog_, settings.read_only, settings.claimed, keeper),
+      board_poll_interval_(BoardPollInterval(settings, keeper)),
       next_poll_(Clock::now() + board_poll_interval_),
       refusals_(kRefusalInterval),
       busy_writes_(kRefusalInterval) {}
@@ -201,7 +210,8 @@ void Server::LogRequest(const Connection &client, const MbapFrame &frame,
 }
 
 void Server::PollBoard(TimePoint now) {
-  counters_.Update(lines_.ReadInputs(), now);
+  const uint8_t inputs = lines_.ReadInputs();
+  if (keeper_ != FigureKeeper::kService) counters_.Update(inputs, now);
   next_poll_ += board_poll_interval_;
   if (next_poll_ <= now) next_poll_ = now + board_poll_interval_;  // late: no burst of polls
 }

@@ -1,6 +1,7 @@
 // The gateway: one thread, one poll() over the listening socket, the stop
 // signal's pipe and every client, which also polls the board's inputs for
-// the counters and watches the watchdog. No client can hold up another: each
+// the counters (unless the board service counts them) and watches the
+// watchdog. No client can hold up another: each
 // socket is non-blocking, frames are cut from each connection's own buffer,
 // and each client gets at most one receive per round. Nor can the log: its
 // lines go through varnik::tools::PrintLine, which main points at a queue.
@@ -18,6 +19,7 @@
 #include "clock.h"
 #include "connection.h"
 #include "input_counters.h"
+#include "input_figures.h"
 #include "line_io.h"
 #include "refusal_log.h"
 #include "register_map.h"
@@ -47,7 +49,9 @@ struct ServerSettings {
 
 class Server {
  public:
-  Server(const ServerSettings &settings, LineIo &lines, int listen_fd, int stop_fd);
+  // keeper: who counts the inputs (FindFigureKeeper).
+  Server(const ServerSettings &settings, LineIo &lines, FigureKeeper keeper, int listen_fd,
+         int stop_fd);
 
   // Serves until stop_fd becomes readable on a stop signal (true) or the
   // loop itself fails (false); either way the clients are disconnected and,
@@ -73,6 +77,7 @@ class Server {
   LineIo &lines_;
   int listen_fd_;
   int stop_fd_;
+  FigureKeeper keeper_;
   InputCounters counters_;
   Watchdog watchdog_;
   RegisterMap map_;

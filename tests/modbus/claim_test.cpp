@@ -11,56 +11,23 @@
 #include <string>
 #include <thread>
 
-#include "gateway_fixture.h"
-#include "service_fixture.h"
-#include "service_process.h"
-#include "varnik_dio_board.h"
+#include "service_gateway_fixture.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr double kServiceIntervalSeconds = 0.010;  // the service's --interval below
-
 double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-class ClaimTest : public GatewayTest {
+class ClaimTest : public ServiceGatewayTest {
  protected:
   void SetUp() override {
-    GatewayTest::SetUp();
-    socket_ = dir_ + "/board.sock";
-    service_ = std::make_unique<ServiceProcess>(
-        dir_, std::vector<std::string>{"--device", board_path_, "--socket", socket_, "--group",
-                                       OwnGroupName(), "--interval", "10ms"});
-    ASSERT_TRUE(service_->WaitServing()) << service_->Log();
-  }
-  void TearDown() override {
-    for (vdio_board *board : clients_) vdio_close(board);
-    gateway_.reset();
-    service_.reset();
-    GatewayTest::TearDown();
+    ServiceGatewayTest::SetUp();
+    StartService();
   }
 
-  // The gateway through the service: the last --device wins.
-  GatewayProcess &StartThroughService(std::vector<std::string> args) {
-    args.insert(args.begin(), {"--device", socket_});
-    return Start(args);
-  }
-  // The same, for a gateway expected not to start: its wait status.
-  int StartFailing(const std::vector<std::string> &args) {
-    gateway_ = std::make_unique<GatewayProcess>(dir_, args);
-    return gateway_->WaitForExit(10);
-  }
-
-  // Another client of the service, closed at the end of the test.
-  vdio_board *OpenClient() {
-    vdio_board *board = nullptr;
-    EXPECT_EQ(vdio_open(socket_.c_str(), &board), 0);
-    clients_.push_back(board);
-    return board;
-  }
   // A client holding lines as consumer, their safe values 0.
   vdio_board *HoldingClient(uint32_t lines, const char *consumer) {
     vdio_board *board = OpenClient();
@@ -77,10 +44,6 @@ class ClaimTest : public GatewayTest {
     EXPECT_EQ(vdio_get_claim(board, line, &info), 1) << vdio_line_name(line) << " not held";
     return info;
   }
-
-  std::string socket_;
-  std::unique_ptr<ServiceProcess> service_;
-  std::vector<vdio_board *> clients_;
 };
 
 TEST_F(ClaimTest, AKilledGatewayLeavesItsOutputsToTheServiceWhichMakesThemSafe) {
@@ -117,9 +80,9 @@ TEST_F(ClaimTest, AKilledGatewayLeavesItsOutputsToTheServiceWhichMakesThemSafe) 
 }
 
 TEST_F(ClaimTest, TheLeaseIsFedByAnIdleGatewayButRunsOutWhenItHangs) {
-  // Polls every 10 s: the lease of 300 ms needs the gateway's own feeding.
-  StartThroughService({"--claim", "--watchdog", "300ms", "--safe-outputs", "0x01",
-                       "--poll-interval", "10s"});
+  // Through the service, which counts the inputs, the gateway reads the
+  // board every second only: the lease of 300 ms needs its own feeding.
+  StartThroughService({"--claim", "--watchdog", "300ms", "--safe-outputs", "0x01"});
   vdio_board *other = OpenClient();
   std::this_thread::sleep_for(std::chrono::milliseconds(1000));
   EXPECT_EQ(ClaimOf(other, VDIO_DO0).flags & VDIO_CLAIM_INFO_LEASE_OUT, 0u)

@@ -131,6 +131,10 @@ TEST_F(DataModelTest, AddressesBeyondTheMapAreException2) {
   EXPECT_EQ(ExceptionOf(modbus_write_register(mb(), 3, 0)), 2);
   EXPECT_EQ(ExceptionOf(modbus_write_registers(mb(), 2, 2, zeros)), 2);
   EXPECT_EQ(ExceptionOf(modbus_write_bit(mb(), 0xffff, 1)), 2) << "no wrap of start + count";
+  // The inputs' figures are the board service's: nobody keeps them here.
+  EXPECT_EQ(ExceptionOf(modbus_read_input_registers(mb(), 100, 10, registers)), 2);
+  EXPECT_EQ(ExceptionOf(modbus_read_registers(mb(), 100, 1, registers)), 2);
+  EXPECT_EQ(ExceptionOf(modbus_write_register(mb(), 100, 1)), 2);
 }
 
 TEST_F(DataModelTest, ValuesOutsideTheGroupAndMalformedRequestsAreException3) {
