@@ -1,6 +1,5 @@
 #include "gateway_options.h"
 
-#include <sys/stat.h>
 
 #include "argument_parsing.h"
 #include "command_line.h"
@@ -26,13 +25,6 @@ constexpr DurationRange kDebounceRange{Microseconds(0), std::chrono::seconds(60)
 // The service's lease on a claim is the watchdog: shorter than this, it
 // would run out whenever the machine holds the gateway up for a moment.
 constexpr Microseconds kShortestLease = std::chrono::milliseconds(100);
-
-// The board service's socket: its fixed path even while the service is
-// stopped, or any socket named (what vdio_open takes for the service).
-bool NamesServiceSocket(const std::string &device) {
-  struct stat st;
-  return device == VDIO_SERVICE_SOCKET || (stat(device.c_str(), &st) == 0 && S_ISSOCK(st.st_mode));
-}
 
 }  // namespace
 
@@ -107,7 +99,7 @@ namespace {
 // Through the service the inputs are counted by its sampler, for every
 // client alike: the gateway's own polling settings would change nothing.
 void CheckCounting(const OptionWords &words, const std::string &device) {
-  if (words.memory_lines || !NamesServiceSocket(device)) return;
+  if (words.memory_lines || !varnik::tools::IsServiceSocket(device)) return;
   for (const auto &[option, value] :
        {std::pair{"--poll-interval", &words.poll_interval}, {"--debounce", &words.debounce}})
     if (!value->empty())

@@ -16,4 +16,9 @@ std::string DefaultDevice() {
   return "/dev/mem";
 }
 
+bool IsServiceSocket(const std::string &device) {
+  struct stat st;
+  return device == VDIO_SERVICE_SOCKET || (stat(device.c_str(), &st) == 0 && S_ISSOCK(st.st_mode));
+}
+
 }  // namespace varnik::tools

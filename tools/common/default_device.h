@@ -15,6 +15,10 @@ namespace varnik::tools {
 // socket (not followed if a link); else "/dev/mem".
 std::string DefaultDevice();
 
+// Whether device names the board service: its fixed socket path, even when
+// nothing is there (the service is not running), or any socket.
+bool IsServiceSocket(const std::string &device);
+
 }  // namespace varnik::tools
 
 #endif

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "board_file.h"
+#include "default_device.h"
 #include "tool_messages.h"
 #include "varnik_dio_board.h"
 
@@ -32,13 +33,6 @@ std::string MemoryDeviceHint(int error) {
     default:
       return "";
   }
-}
-
-// The board service's socket: its fixed path even when nothing is there
-// (the service is not running), or any socket named.
-bool IsServiceSocket(const std::string &device) {
-  struct stat st;
-  return device == VDIO_SERVICE_SOCKET || (stat(device.c_str(), &st) == 0 && S_ISSOCK(st.st_mode));
 }
 
 std::string ServiceSocketHint(int error) {
