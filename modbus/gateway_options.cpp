@@ -1,6 +1,5 @@
 #include "gateway_options.h"
 
-
 #include "argument_parsing.h"
 #include "command_line.h"
 #include "default_device.h"
