@@ -1,7 +1,10 @@
 // dioctl info: the pin map, from the board library, and what the device
 // turned out to be: the memory device, a board file or the board service;
-// through the service, who holds which line.
+// through the service, who holds which line, each input's debounce and how
+// the service's sampler is doing.
+#include <cerrno>
 #include <chrono>
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -76,6 +79,69 @@ void PrintClaims(vdio_board *board) {
   }
 }
 
+std::string NanosecondsText(uint64_t ns) {
+  if (ns % 1000 == 0) return varnik::tools::FormatDuration(std::chrono::microseconds(ns / 1000));
+  char text[32];
+  if (ns < 1'000'000)
+    std::snprintf(text, sizeof text, "%.3fus", static_cast<double>(ns) / 1e3);
+  else if (ns < 1'000'000'000)
+    std::snprintf(text, sizeof text, "%.3fms", static_cast<double>(ns) / 1e6);
+  else
+    std::snprintf(text, sizeof text, "%.3fs", static_cast<double>(ns) / 1e9);
+  return text;
+}
+
+// Why the service cannot tell how its sampler is doing: one of a version
+// before it could, or any other error.
+std::string SamplerUnknownReason(int error) {
+  if (error == -EOPNOTSUPP)
+    return "the board service is of a version before input counters (it was not restarted "
+           "since an upgrade): restart it";
+  return std::strerror(-error);
+}
+
+//   SAMPLER: every 1ms, realtime no, frequency window 1s; 12345 samples, 0 late
+// with ", the latest 2.345ms after its time" once some were late.
+void PrintSamplerLine(const vdio_sampler_info &info) {
+  std::string late = std::to_string(info.late_samples) + " late";
+  if (info.late_samples > 0) late += ", the latest " + NanosecondsText(info.worst_late_ns) + " after its time";
+  std::printf("SAMPLER: every %s, realtime %s, frequency window %s; %" PRIu64 " samples, %s\n",
+              NanosecondsText(info.interval_ns).c_str(),
+              info.flags & VDIO_SAMPLER_REALTIME ? "yes" : "no",
+              varnik::tools::FormatDuration(std::chrono::milliseconds(info.frequency_window_ms)).c_str(),
+              info.samples, late.c_str());
+}
+
+//   DEBOUNCE: DI0 0s, DI1 20ms, ..., DI7 0s
+void PrintDebounceLine(const vdio_input_stats (&stats)[VDIO_INPUT_COUNT]) {
+  std::string text;
+  for (int n = 0; n < VDIO_INPUT_COUNT; ++n) {
+    if (n > 0) text += ", ";
+    text += std::string(vdio_line_name(VDIO_DI0 + n)) + " " +
+            varnik::tools::FormatDuration(std::chrono::microseconds(stats[n].debounce_us));
+  }
+  std::printf("DEBOUNCE: %s\n", text.c_str());
+}
+
+// The sampler's figures and the inputs' debounces, as the service has them.
+void PrintSampler(vdio_board *board) {
+  vdio_sampler_info info{};
+  info.size = sizeof info;
+  vdio_input_stats stats[VDIO_INPUT_COUNT];
+  for (vdio_input_stats &one : stats) {
+    one = vdio_input_stats{};
+    one.size = sizeof one;
+  }
+  int result = vdio_get_sampler_info(board, &info);
+  if (result == 0) result = vdio_read_all_input_stats(board, stats);
+  if (result < 0) {
+    std::printf("SAMPLER not known: %s\n", SamplerUnknownReason(result).c_str());
+    return;
+  }
+  PrintSamplerLine(info);
+  PrintDebounceLine(stats);
+}
+
 // The pin map needs no device: one that cannot be opened is named with the
 // reason, and the verb still succeeds.
 void PrintDevice(const std::string &device) {
@@ -88,7 +154,10 @@ void PrintDevice(const std::string &device) {
     return;
   }
   std::printf("DEVICE %s: %s\n", device.c_str(), DeviceKindName(vdio_device_kind(board)));
-  if (vdio_device_kind(board) == VDIO_DEVICE_SERVICE) PrintClaims(board);
+  if (vdio_device_kind(board) == VDIO_DEVICE_SERVICE) {
+    PrintClaims(board);
+    PrintSampler(board);
+  }
   vdio_close(board);
 }
 
@@ -105,7 +174,9 @@ void AddInfoVerb(CLI::App &app, const GlobalOptions &globals, VerbList &verbs) {
       "info",
       "Print the pin map (name, direction, register address, bit, active-low) and the kind of "
       "device opened; through the board service, a row for each claimed or pulsing line: who "
-      "holds it (consumer and pid), its lease and safe value, lease out, pulsing");
+      "holds it (consumer and pid), its lease and safe value, lease out, pulsing; then how the "
+      "service samples the inputs (interval, realtime, frequency window, samples taken and "
+      "those taken late, with the latest one's lateness) and each input's debounce");
   verbs.push_back(Verb{info, [&globals] { return RunInfo(globals); }});
 }
 
