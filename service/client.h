@@ -48,6 +48,9 @@ class Client {
   Phase phase() const { return phase_; }
   void set_phase(Phase phase) { phase_ = phase; }
   void set_name(const std::string &name) { name_ = name; }
+  // The protocol version of its hello: it is answered in that version.
+  uint32_t version() const { return version_; }
+  void set_version(uint32_t version) { version_ = version; }
   // "pid 1234 uid 1000 (dioctl)", for the log.
   std::string Who() const;
 
@@ -81,6 +84,7 @@ class Client {
   pid_t pid_ = 0;
   uid_t uid_ = 0;
   std::string name_ = "no hello yet";
+  uint32_t version_ = 0;
   Phase phase_ = Phase::kHello;
   uint64_t dropped_ns_ = 0;
   std::deque<std::vector<uint8_t>> outgoing_;

@@ -12,12 +12,14 @@
 #include "command_line.h"
 #include "device_errors.h"
 #include "held_board.h"
+#include "input_sampler.h"
 #include "log_queue.h"
 #include "server.h"
 #include "service_options.h"
 #include "socket_access.h"
 #include "socket_file.h"
 #include "start_error.h"
+#include "state_saver.h"
 #include "stop_policy.h"
 #include "stop_signals.h"
 #include "systemd_notify.h"
@@ -34,6 +36,19 @@ constexpr size_t kLogQueueLines = 8192;
 // How long a stop waits for that reader before the service exits anyway.
 constexpr std::chrono::milliseconds kLogDrainWait{1000};
 
+uint64_t NsOf(std::chrono::microseconds duration) {
+  return static_cast<uint64_t>(duration.count()) * 1000;
+}
+
+InputSettings InputSettingsOf(const ServiceOptions &options) {
+  InputSettings settings;
+  for (size_t n = 0; n < settings.debounce_ns.size(); ++n)
+    settings.debounce_ns[n] = NsOf(options.debounce[n]);
+  settings.frequency_window_ns = NsOf(options.frequency_window);
+  settings.interval_ns = NsOf(options.interval);
+  return settings;
+}
+
 int Serve(const ServiceOptions &options) {
   const int stop_fd = InstallStopSignals(true);
   if (stop_fd < 0) {
@@ -46,15 +61,24 @@ int Serve(const ServiceOptions &options) {
   socket.Listen();
   if (const auto written = ApplyPowerOn(board.get(), {options.power_on_outputs, options.power_on_leds}))
     PrintLine(*written);
+  InputSampler sampler(board.get(), InputSettingsOf(options),
+                       RestoreInputState(options.state_file, options.device));
+  if (const auto refused = sampler.Start(options.realtime)) PrintLine(*refused);
+  StateSaver saver(sampler, options.state_file, options.device, NsOf(options.state_interval));
+  saver.Start();
   SystemdNotify notify;
   notify.Ready(MonotonicNs());
   PrintLine("serving " + options.device + " on " + options.socket_path);
   ServerSettings settings;
-  settings.interval_ns = static_cast<uint64_t>(options.interval.count()) * 1000;
+  settings.interval_ns = NsOf(options.interval);
   settings.max_clients = options.max_clients;
   settings.device_kind = board.kind();
   settings.stop_outputs = options.stop_outputs;
-  const bool stopped_on_signal = Server(settings, board.get(), socket.fd(), stop_fd, notify).Run();
+  const bool stopped_on_signal =
+      Server(settings, board.get(), socket.fd(), stop_fd, notify, sampler).Run();
+  // The sampler first, so that the last save holds its last sample whole.
+  sampler.Stop();
+  saver.StopAndSave();
   return stopped_on_signal ? ExitStatusAfterStop(kExitOk) : kExitDeviceError;
 }
 

@@ -12,6 +12,7 @@
 #include "board_requests.h"
 #include "claim_requests.h"
 #include "clock.h"
+#include "input_requests.h"
 #include "stop_policy.h"
 #include "stop_signals.h"
 #include "tool_messages.h"
@@ -83,12 +84,14 @@ bool ValidWatch(const Message &request) {
 }  // namespace
 
 Server::Server(const ServerSettings &settings, vdio_board *board, int listen_fd, int stop_fd,
-               SystemdNotify &notify)
+               SystemdNotify &notify, InputSampler &sampler)
     : settings_(settings),
       board_(board),
       listen_fd_(listen_fd),
       stop_fd_(stop_fd),
       notify_(notify),
+      sampler_(sampler),
+      late_samples_(sampler.settings().interval_ns),
       outside_(ReadLevels()),
       keeper_(board, outside_),
       next_sample_ns_(MonotonicNs() + settings.interval_ns) {}
@@ -210,6 +213,11 @@ std::optional<std::string> Server::Handle(Client &client, const uint8_t *message
     client.Queue(keeper_.Answer(client, message, now));
     return std::nullopt;
   }
+  // A client of an older version knows none: for it they are unknown.
+  if (IsInputRequest(request.operation) && client.version() >= kInputFunctionsVersion) {
+    AnswerInputRequest(client, request);
+    return std::nullopt;
+  }
   if (!IsBoardRequest(request.operation)) {
     QueueError(client, request.operation, -EPROTO);
     return "unknown operation " + std::to_string(request.operation);
@@ -240,6 +248,7 @@ std::optional<std::string> Server::Hello(Client &client, const uint8_t *message,
   char name[varnik::wire::kNameSize];
   varnik::wire::DecodeHelloName(message, name);
   client.set_name(name);
+  client.set_version(version);
   if (Served() >= settings_.max_clients) {
     client.Queue(Reply(varnik::wire::kHello, -EUSERS, varnik::wire::kProtocolVersion));
     return "refused: --max-clients " + std::to_string(settings_.max_clients) + " reached";
@@ -265,6 +274,12 @@ void Server::AnswerBoardRequest(Client &client, const Message &request) {
   if (!IsWriteRequest(request.operation) || written == 0) return;
   outside_.Written(written, ReadLevels());
   if (reply.status == 0) keeper_.Wrote(client.id(), written);
+}
+
+void Server::AnswerInputRequest(Client &client, const Message &request) {
+  std::string cleared;
+  client.Queue(dio_boardd::AnswerInputRequest(sampler_, client, request, &cleared));
+  if (!cleared.empty()) Log(cleared);
 }
 
 std::optional<std::string> Server::StartWatch(Client &client, const Message &request,
@@ -294,6 +309,9 @@ void Server::Sample(uint64_t now) {
   for (const std::string &line : outside_.Observe(levels, now)) Log(line);
   for (const auto &client : clients_)
     if (client->phase() == Client::Phase::kWatch) FeedWatch(*client, levels, now);
+  if (const auto late = late_samples_.Observe(sampler_.Health().late_samples,
+                                              sampler_.TakeRecentWorstLateNs(), now))
+    Log(*late);
   next_sample_ns_ += settings_.interval_ns;
   if (next_sample_ns_ <= now) next_sample_ns_ = now + settings_.interval_ns;  // late: no burst
 }

@@ -18,6 +18,8 @@
 
 #include "accept_pause.h"
 #include "client.h"
+#include "input_sampler.h"
+#include "late_samples.h"
 #include "line_keeper.h"
 #include "outside_changes.h"
 #include "systemd_notify.h"
@@ -34,8 +36,10 @@ struct ServerSettings {
 
 class Server {
  public:
+  // The inputs' functions are sampler's, answered and its late samples
+  // logged here.
   Server(const ServerSettings &settings, vdio_board *board, int listen_fd, int stop_fd,
-         SystemdNotify &notify);
+         SystemdNotify &notify, InputSampler &sampler);
 
   // Serves until stop_fd becomes readable on a stop signal (true) or the
   // loop itself fails (false); either way every client is disconnected.
@@ -52,6 +56,7 @@ class Server {
   std::optional<std::string> StartWatch(Client &client, const varnik::wire::Message &request,
                                         uint64_t now);
   void AnswerBoardRequest(Client &client, const varnik::wire::Message &request);
+  void AnswerInputRequest(Client &client, const varnik::wire::Message &request);
   void Sample(uint64_t now);
   void FeedWatch(Client &client, uint32_t levels, uint64_t now);
   unsigned Served() const;
@@ -65,6 +70,8 @@ class Server {
   int listen_fd_;
   int stop_fd_;
   SystemdNotify &notify_;
+  InputSampler &sampler_;
+  LateSampleLog late_samples_;
   OutsideChanges outside_;
   LineKeeper keeper_;
   uint64_t next_client_id_ = 1;

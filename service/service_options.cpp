@@ -2,9 +2,12 @@
 
 #include <sys/un.h>
 
+#include <optional>
+
 #include "argument_parsing.h"
 #include "command_line.h"
 #include "tool_messages.h"
+#include "varnik_dio_board.h"
 
 namespace dio_boardd {
 
@@ -18,10 +21,50 @@ using varnik::tools::UsageError;
 
 // The board's watcher limits, for the same kind of polling.
 constexpr DurationRange kIntervalRange{std::chrono::milliseconds(1), std::chrono::seconds(10)};
+// A watcher's bounds, for the same kind of debounce.
+constexpr DurationRange kDebounceRange{std::chrono::microseconds(0),
+                                       std::chrono::microseconds(VDIO_WATCH_MAX_DEBOUNCE_US)};
+// Shorter holds too few edges to tell a frequency; longer makes it slow
+// to follow a change.
+constexpr DurationRange kFrequencyWindowRange{std::chrono::milliseconds(10),
+                                              std::chrono::seconds(60)};
+constexpr DurationRange kStateIntervalRange{std::chrono::seconds(1), std::chrono::hours(1)};
+constexpr int kInputs = 8;
 constexpr unsigned kAllOutputs = 0xFF;
 constexpr unsigned kAllLeds = 0x7;  // LED1..LED3: a bit above names no LED
 // sun_path holds the path and its terminating NUL.
 constexpr size_t kMaxSocketPath = sizeof(sockaddr_un::sun_path) - 1;
+
+// "DI3" as 3; nothing for any other name.
+std::optional<int> InputNumber(const std::string &name) {
+  if (name.size() != 3 || name.compare(0, 2, "DI") != 0 || name[2] < '0' ||
+      name[2] >= '0' + kInputs)
+    return std::nullopt;
+  return name[2] - '0';
+}
+
+// Every input's debounce from the words of --debounce: a duration for all of
+// them (the last one given), a DIn=DURATION for one, which wins over it.
+std::array<std::chrono::microseconds, kInputs> ParseDebounce(const std::vector<std::string> &words) {
+  std::array<std::chrono::microseconds, kInputs> debounce{};
+  std::array<std::optional<std::chrono::microseconds>, kInputs> own{};
+  for (const std::string &word : words) {
+    const size_t equals = word.find('=');
+    if (equals == std::string::npos) {
+      debounce.fill(ParseDuration("--debounce", word, kDebounceRange));
+      continue;
+    }
+    const auto input = InputNumber(word.substr(0, equals));
+    if (!input)
+      throw UsageError("--debounce: '" + word + "' names no input: give DURATION for every "
+                       "input or DIn=DURATION for one (DI0..DI7), e.g. DI3=20ms");
+    own[*input] = ParseDuration("--debounce " + word.substr(0, equals), word.substr(equals + 1),
+                                kDebounceRange);
+  }
+  for (int n = 0; n < kInputs; ++n)
+    if (own[n]) debounce[n] = *own[n];
+  return debounce;
+}
 
 }  // namespace
 
@@ -66,6 +109,31 @@ void AddServiceOptions(CLI::App &app, OptionWords &words) {
       ->type_name("keep|MASK")
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
       ->capture_default_str();
+  app.add_option("--debounce", words.debounce,
+                 "The inputs' debounce for their counts, frequencies, latches and on-times: a "
+                 "DURATION for all, DIn=DURATION for one (repeat it; one input's wins), from 0 "
+                 "to 60s (default 0)")
+      ->type_name("[DIn=]DURATION")
+      ->allow_extra_args(false);
+  app.add_option("--frequency-window", words.frequency_window,
+                 "The sliding window of the inputs' frequencies, from 10ms to 60s")
+      ->type_name("DURATION")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+      ->capture_default_str();
+  app.add_option("--state-file", words.state_file,
+                 "Where the inputs' figures are kept across restarts")
+      ->type_name("PATH")
+      ->check(NotEmpty("state file"))
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+      ->capture_default_str();
+  app.add_option("--state-interval", words.state_interval,
+                 "How often the state file is saved while serving (and at the stop), from 1s to "
+                 "1h: a crash loses at most this much of the counts")
+      ->type_name("DURATION")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+      ->capture_default_str();
+  app.add_flag("--realtime", words.realtime,
+               "Run the inputs' sampler with SCHED_FIFO, when the system allows it");
   app.add_flag("--check", words.check,
                "Read the options, look up the group and exit, touching neither socket nor board");
 }
@@ -91,6 +159,13 @@ ServiceOptions Convert(const OptionWords &words) {
   if (words.stop_outputs != "keep")
     options.stop_outputs =
         static_cast<uint8_t>(ParseMask(words.stop_outputs, kAllOutputs, "--stop-outputs"));
+  options.debounce = ParseDebounce(words.debounce);
+  options.frequency_window =
+      ParseDuration("--frequency-window", words.frequency_window, kFrequencyWindowRange);
+  options.state_file = words.state_file;
+  options.state_interval =
+      ParseDuration("--state-interval", words.state_interval, kStateIntervalRange);
+  options.realtime = words.realtime;
   options.check = words.check;
   return options;
 }

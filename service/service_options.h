@@ -5,10 +5,12 @@
 #include <sys/types.h>
 
 #include <CLI/CLI.hpp>
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace dio_boardd {
 
@@ -22,6 +24,13 @@ struct ServiceOptions {
   std::optional<uint8_t> power_on_outputs;  // nothing: not written at start
   std::optional<uint8_t> power_on_leds;
   std::optional<uint8_t> stop_outputs;  // nothing: keep
+  // The inputs' functions: each input's debounce (DI0..DI7), the
+  // frequencies' window, the state file and how often it is saved.
+  std::array<std::chrono::microseconds, 8> debounce{};
+  std::chrono::microseconds frequency_window{1000000};
+  std::string state_file;
+  std::chrono::microseconds state_interval{60000000};
+  bool realtime = false;
   bool check = false;
 };
 
@@ -35,6 +44,11 @@ struct OptionWords {
   std::string power_on_outputs;
   std::string power_on_leds;
   std::string stop_outputs = "keep";
+  std::vector<std::string> debounce;  // "20ms" for all, "DI3=20ms" for one
+  std::string frequency_window = "1s";
+  std::string state_file = "/var/lib/varnik-dio/inputs.state";
+  std::string state_interval = "60s";
+  bool realtime = false;
   bool check = false;
 };
 

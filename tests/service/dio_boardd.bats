@@ -31,6 +31,20 @@ teardown() { stop_spawned; }
   [[ "$output" == *"--power-on-outputs: '0x100' is above 0xff"* ]]
   run -2 run_prog "$DIO_BOARDD" --check --stop-outputs hold --group "$GROUP"
   [[ "$output" == *"--stop-outputs: 'hold' is not a mask"* ]]
+  run -2 run_prog "$DIO_BOARDD" --check --debounce DI8=20ms --group "$GROUP"
+  [[ "$output" == *"--debounce: 'DI8=20ms' names no input: give DURATION for every input or DIn=DURATION for one (DI0..DI7)"* ]]
+  run -2 run_prog "$DIO_BOARDD" --check --debounce DI3=61s --group "$GROUP"
+  [[ "$output" == *"--debounce DI3"*"is too long: at most 60s"* ]]
+  run -2 run_prog "$DIO_BOARDD" --check --debounce 5 --group "$GROUP"
+  [[ "$output" == *"--debounce"*"needs a unit"* ]]
+  run -2 run_prog "$DIO_BOARDD" --check --frequency-window 5ms --group "$GROUP"
+  [[ "$output" == *"--frequency-window"*"is too short: at least 10ms"* ]]
+  run -2 run_prog "$DIO_BOARDD" --check --state-interval 2h --group "$GROUP"
+  [[ "$output" == *"--state-interval"*"is too long: at most 60m"* ]]
+  run -2 run_prog "$DIO_BOARDD" --check --state-file "" --group "$GROUP"
+  [[ "$output" == *"--state-file"* ]]
+  run -0 run_prog "$DIO_BOARDD" --check --debounce 5ms --debounce DI3=20ms --debounce DI0=0s \
+    --frequency-window 60s --state-interval 1s --realtime --interval 1ms --group "$GROUP"
   run -1 run_prog "$DIO_BOARDD" --check --group no-such-group-of-varnik
   output_is "dio-boardd: --group no-such-group-of-varnik: no such group (create it with groupadd no-such-group-of-varnik, or name the group of the socket's users with --group)"
 }
