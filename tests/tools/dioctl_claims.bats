@@ -75,7 +75,8 @@ stop_holder() {
   [ "$(peek "${DO_REGISTERS[4]}")" = 00 ]
   run -0 through_service info
   [ "${lines[21]}" = "CLAIM DO3: held by mixer (pid $HOLDER_PID), lease 2s, safe value 0" ]
-  [ "${#lines[@]}" -eq 22 ]
+  [[ "${lines[22]}" == "SAMPLER: every 1ms, "* && "${lines[23]}" == "DEBOUNCE: DI0 0s, "* ]]
+  [ "${#lines[@]}" -eq 24 ]  # the sampler's two lines after the claims
   [ "$(peek "${DO_REGISTERS[3]}")" = 00 ]  # the holder's level through it all
 }
 
