@@ -14,6 +14,11 @@ std::string Duration(uint64_t ns) {
   return varnik::tools::FormatDuration(varnik::tools::Microseconds(ns / kNsPerUs));
 }
 
+// "1 sample", "3 samples".
+std::string Count(uint64_t count, const std::string &noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
 }  // namespace
 
 std::optional<std::string> LateSampleLog::Observe(uint64_t late_samples, uint64_t recent_worst_ns,
@@ -25,14 +30,14 @@ std::optional<std::string> LateSampleLog::Observe(uint64_t late_samples, uint64_
   // A pulse shorter than the gap between two samples can fall between them.
   const std::string missed = ": input counts may have missed pulses shorter than " +
                              Duration(interval_ns_ + worst_since_ns_);
+  const std::string samples = Count(count, "sample");
   std::string line;
   if (!logged_at_)
-    line = "sampler late: " + std::to_string(count) + " sample(s) up to " +
-           Duration(worst_since_ns_) + " after they were due (--interval " +
-           Duration(interval_ns_) + ")" + missed;
+    line = "sampler late: " + samples + " up to " + Duration(worst_since_ns_) +
+           " after due (--interval " + Duration(interval_ns_) + ")" + missed;
   else
-    line = "sampler late: " + std::to_string(count) + " more late sample(s) since the last "
-           "report, up to " + Duration(worst_since_ns_) + " late" + missed;
+    line = "sampler late: " + Count(count, "more late sample") + " since the last report, up to " +
+           Duration(worst_since_ns_) + " late" + missed;
   logged_count_ = late_samples;
   logged_at_ = now;
   worst_since_ns_ = 0;

@@ -213,10 +213,15 @@ std::optional<std::string> Server::Handle(Client &client, const uint8_t *message
     client.Queue(keeper_.Answer(client, message, now));
     return std::nullopt;
   }
-  // A client of an older version knows none: for it they are unknown.
-  if (IsInputRequest(request.operation) && client.version() >= kInputFunctionsVersion) {
-    AnswerInputRequest(client, request);
-    return std::nullopt;
+  if (IsInputRequest(request.operation)) {
+    if (client.version() >= kInputFunctionsVersion) {
+      AnswerInputRequest(client, request);
+      return std::nullopt;
+    }
+    // Unknown in the client's version: refused as such, in a message of
+    // that version's size.
+    client.Queue(Reply(request.operation, -EPROTO));
+    return "unknown operation " + std::to_string(request.operation);
   }
   if (!IsBoardRequest(request.operation)) {
     QueueError(client, request.operation, -EPROTO);

@@ -85,7 +85,8 @@ void AddServiceOptions(CLI::App &app, OptionWords &words) {
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
       ->capture_default_str();
   app.add_option("--interval", words.interval,
-                 "How often every line is sampled for the watchers and for outside changes")
+                 "How often every line is sampled for the watchers, for outside changes and for the "
+                 "inputs' counts, frequencies, latches and on-times")
       ->type_name("DURATION")
       ->capture_default_str();
   app.add_option("--max-clients", words.max_clients,

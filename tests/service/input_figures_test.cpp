@@ -1,9 +1,11 @@
 // The inputs' counts, frequencies, latches and on-times kept by dio-boardd's
 // sampler: through the board library on its socket, across a restart, from
 // a corrupt state file, and the requests refused to bad or older clients.
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
-#include <time.h>
 
 #include <algorithm>
 #include <array>
@@ -13,8 +15,8 @@
 #include <functional>
 #include <thread>
 
-#include "board_registers.h"
 #include "claim_fixture.h"
+#include "signal_generator.h"
 #include "service_fixture.h"
 #include "varnik_dio_board.h"
 
@@ -25,39 +27,12 @@ using Stats = std::array<vdio_input_stats, VDIO_INPUT_COUNT>;
 
 constexpr uint64_t kNsPerMs = 1'000'000;
 
-uint64_t MonotonicNs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<uint64_t>(now.tv_sec) * 1'000'000'000u + static_cast<uint64_t>(now.tv_nsec);
-}
-
-// One input's square wave: pulses of width_ms every period_ms from the
-// start, count of them; or, with a short_ms, every other pulse that short.
-struct Wave {
+// One input driven by a generator, and how many of its pulses count.
+struct Drive {
   int input;
-  uint64_t period_ms;
-  uint64_t width_ms;
-  uint64_t count;
-  uint64_t short_ms = 0;
+  varnik::test::PulseShape shape;
+  uint64_t counted;  // all of them, or none with a debounce longer than the pulse
 };
-
-struct Edge {
-  uint64_t at_ns;  // after the start
-  int input;
-  int level;
-};
-
-std::vector<Edge> EdgesOf(const std::vector<Wave> &waves) {
-  std::vector<Edge> edges;
-  for (const Wave &wave : waves)
-    for (uint64_t n = 0; n < wave.count; ++n) {
-      const uint64_t width = wave.short_ms != 0 && n % 2 == 1 ? wave.short_ms : wave.width_ms;
-      edges.push_back({n * wave.period_ms * kNsPerMs, wave.input, 1});
-      edges.push_back({(n * wave.period_ms + width) * kNsPerMs, wave.input, 0});
-    }
-  std::sort(edges.begin(), edges.end(), [](const Edge &a, const Edge &b) { return a.at_ns < b.at_ns; });
-  return edges;
-}
 
 class InputFiguresTest : public ServiceTest {
  protected:
@@ -109,29 +84,6 @@ class InputFiguresTest : public ServiceTest {
                                        << service_->Log();
   }
 
-  // Drives the edges on the board at their times from now, on a thread of
-  // its own; on_ns[n] gets the time DIn was really at 1, in pulses of at
-  // least debounce_ms[n] only (those its debounce keeps).
-  std::thread Drive(std::vector<Edge> edges, std::array<uint64_t, VDIO_INPUT_COUNT> debounce_ms,
-                    std::array<uint64_t, VDIO_INPUT_COUNT> *on_ns) {
-    return std::thread([this, edges = std::move(edges), debounce_ms, on_ns] {
-      const uint64_t start = MonotonicNs();
-      std::array<uint64_t, VDIO_INPUT_COUNT> rose_at{};
-      for (const Edge &edge : edges) {
-        const uint64_t due = start + edge.at_ns;
-        const timespec until{static_cast<time_t>(due / 1'000'000'000u),
-                             static_cast<long>(due % 1'000'000'000u)};
-        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
-        }
-        Poke(board::kInput[edge.input], edge.level ? board::kInputActive : board::kInputInactive);
-        const uint64_t now = MonotonicNs();
-        if (edge.level) rose_at[edge.input] = now;
-        else if (now - rose_at[edge.input] >= debounce_ms[edge.input] * kNsPerMs)
-          (*on_ns)[edge.input] += now - rose_at[edge.input];
-      }
-    });
-  }
-
   vdio_sampler_info SamplerInfo() const {
     vdio_sampler_info info{};
     info.size = sizeof info;
@@ -150,59 +102,73 @@ class InputFiguresTest : public ServiceTest {
   uint8_t inputs_ = 0;
 };
 
-// 20 Hz on DI0, 10 Hz on DI1, 50 Hz on DI2 and, on DI3 with a 20ms
-// debounce, 40ms pulses with 8ms ones between them, all at once.
+// 20 Hz on DI0, 10 Hz on DI1, 50 Hz on DI2 and, with a 20ms debounce,
+// 8ms pulses on DI3 (none counts) and 40ms ones on DI4 (all count), at once.
 TEST_F(InputFiguresTest, CountsFrequencyAndOnTimeFollowTheInputsAndSurviveACleanRestart) {
+  using varnik::test::PulsesAt;
+  using varnik::test::PulseShape;
   const uint64_t seconds = SlowMachine() ? 3 : 5;
-  const std::vector<Wave> waves = {{0, 50, 25, seconds * 20},
-                                   {1, 100, 50, seconds * 10},
-                                   {2, 20, 10, seconds * 50},
-                                   {3, 100, 40, seconds * 10, 8}};
-  const std::vector<std::string> args = {"--debounce", "DI3=20ms", "--frequency-window", "1s"};
+  const std::vector<Drive> drives = {
+      {0, PulsesAt(20, 0.5, seconds * 20), seconds * 20},
+      {1, PulsesAt(10, 0.5, seconds * 10), seconds * 10},
+      {2, PulsesAt(50, 0.5, seconds * 50), seconds * 50},
+      {3, PulseShape{8 * kNsPerMs, 42 * kNsPerMs, seconds * 20}, 0},
+      {4, PulseShape{40 * kNsPerMs, 60 * kNsPerMs, seconds * 10}, seconds * 10}};
+  const std::vector<std::string> args = {"--debounce", "DI3=20ms", "--debounce", "DI4=20ms"};
   StartSampling(args);
-  std::array<uint64_t, VDIO_INPUT_COUNT> on_ns{};
-  std::thread driver = Drive(EdgesOf(waves), {0, 0, 0, 20}, &on_ns);
-  // The frequencies while the waves still run.
+  std::vector<std::unique_ptr<varnik::test::SignalGenerator>> generators;
+  for (const Drive &drive : drives)
+    generators.push_back(
+        std::make_unique<varnik::test::SignalGenerator>(board_path_, drive.input, drive.shape));
+  // The frequencies while the pulses still come.
   std::this_thread::sleep_for(std::chrono::milliseconds(seconds * 1000 - 300));
   const Stats running = AllStats();
-  driver.join();
+  uint64_t generator_late_ns = 0;
+  for (auto &generator : generators) {
+    const varnik::test::GeneratorReport report = generator->Wait();
+    ASSERT_EQ(report.error, "");
+    generator_late_ns = std::max(generator_late_ns, report.worst_late_ns);
+  }
 
-  const uint64_t kept_on_di3 = seconds * 5;
-  const std::array<uint64_t, 4> edges = {seconds * 20, seconds * 10, seconds * 50, kept_on_di3};
-  const auto all_counted = [&](const Stats &now) {
-    for (int n = 0; n < 4; ++n)
-      if (now[n].falling < edges[n]) return false;
+  WaitForStats([&](const Stats &now) {
+    for (const Drive &drive : drives)
+      if (now[drive.input].falling < drive.counted) return false;
     return true;
-  };
-  WaitForStats(all_counted);
+  });
   const Stats done = AllStats();
   const vdio_sampler_info sampler = SamplerInfo();
-  const std::string note = SamplerNote(sampler);
-  for (int n = 0; n < 4; ++n) {
-    SCOPED_TRACE("DI" + std::to_string(n) + "; " + note);
-    EXPECT_EQ(done[n].latches, VDIO_INPUT_ROSE | VDIO_INPUT_FELL);
+  const std::string note = SamplerNote(sampler) + "; generators up to " +
+                           std::to_string(generator_late_ns / 1000) + "us late";
+  for (const Drive &drive : drives) {
+    const vdio_input_stats &figures = done[drive.input];
+    SCOPED_TRACE("DI" + std::to_string(drive.input) + "; " + note);
+    const uint64_t edges = drive.counted;
+    EXPECT_EQ(figures.latches, edges ? VDIO_INPUT_ROSE | VDIO_INPUT_FELL : 0u);
     // A sample later than a pulse is short may miss it: then, and only
     // then, fewer edges are right, by no more than the late samples.
-    const uint64_t shortest_ms = waves[n].short_ms != 0 ? 20 : waves[n].width_ms;
-    if (sampler.interval_ns + sampler.worst_late_ns >= shortest_ms * kNsPerMs) {
-      EXPECT_LE(done[n].rising, edges[n]);
-      EXPECT_GE(done[n].rising + sampler.late_samples, edges[n]);
+    const uint64_t shortest_ns = std::min(drive.shape.high_ns, drive.shape.low_ns);
+    if (edges != 0 && sampler.interval_ns + sampler.worst_late_ns >= shortest_ns) {
+      EXPECT_LE(figures.rising, edges);
+      EXPECT_GE(figures.rising + sampler.late_samples, edges);
       continue;
     }
-    EXPECT_EQ(done[n].rising, edges[n]);
-    EXPECT_EQ(done[n].falling, edges[n]);
-    // Each edge is seen up to one interval late.
-    const double tolerance_ms = 2.0 * static_cast<double>(edges[n]) + 1;
-    EXPECT_NEAR(static_cast<double>(done[n].on_time_ms),
-                static_cast<double>(on_ns[n]) / kNsPerMs, tolerance_ms);
-    const uint32_t hz = static_cast<uint32_t>(1000 / waves[n].period_ms);
-    if (n < 3) {
-      EXPECT_NEAR(running[n].frequency_mhz, hz * 1000, hz * 10);
+    EXPECT_EQ(figures.rising, edges);
+    EXPECT_EQ(figures.falling, edges);
+    // Each edge seen up to one interval late, written up to the
+    // generators' lateness late.
+    const double per_edge_ms =
+        static_cast<double>(sampler.interval_ns + generator_late_ns) / kNsPerMs;
+    EXPECT_NEAR(static_cast<double>(figures.on_time_ms),
+                static_cast<double>(edges * drive.shape.high_ns) / kNsPerMs,
+                2 * static_cast<double>(edges) * per_edge_ms + 1);
+    const double hz = 1e9 / static_cast<double>(drive.shape.high_ns + drive.shape.low_ns);
+    if (drive.input < 3) {
+      EXPECT_NEAR(running[drive.input].frequency_mhz, hz * 1000, hz * 10);
     }
   }
   EXPECT_EQ(done[3].debounce_us, 20000u);
   EXPECT_EQ(done[0].debounce_us, 0u);
-  for (int n = 4; n < VDIO_INPUT_COUNT; ++n) EXPECT_EQ(done[n].rising + done[n].latches, 0u);
+  for (int n = 5; n < VDIO_INPUT_COUNT; ++n) EXPECT_EQ(done[n].rising + done[n].latches, 0u);
   EXPECT_EQ(sampler.interval_ns, kNsPerMs);
   EXPECT_EQ(sampler.frequency_window_ms, 1000u);
 
@@ -271,7 +237,13 @@ TEST_F(InputFiguresTest, BadClearsAreInvalidAndOlderClientsDoNotKnowTheRequests)
     auto older = std::make_unique<WireClient>(socket_path_);
     const auto hello = older->Hello("older", 2);
     ASSERT_TRUE(hello && hello->status == 0);
-    const auto reply = older->Call(Request(operation, VDIO_DI0, VDIO_CLEAR_COUNTS));
+    ASSERT_TRUE(older->Send(Request(operation, VDIO_DI0, VDIO_CLEAR_COUNTS)));
+    pollfd ready = {older->fd(), POLLIN, 0};
+    ASSERT_EQ(poll(&ready, 1, static_cast<int>(SlowSeconds(5) * 1000)), 1);
+    // The size of a reply in the client's version, which had no such operation.
+    EXPECT_EQ(recv(older->fd(), nullptr, 0, MSG_PEEK | MSG_TRUNC),
+              static_cast<ssize_t>(wire::kMessageSize));
+    const auto reply = older->Receive(5);
     ASSERT_TRUE(reply) << "operation " << operation;
     EXPECT_EQ(reply->status, -EPROTO) << "operation " << operation;
     EXPECT_TRUE(older->ClosedWithin(5)) << "operation " << operation;
@@ -304,6 +276,80 @@ TEST_F(InputFiguresTest, ACorruptStateFileStartsFromZeroWithItsLogLine) {
   EXPECT_EQ(restarted[2].rising, 0u);
   EXPECT_EQ(restarted[2].falling, 0u);
   EXPECT_EQ(restarted[2].latches, 0u);
+}
+
+TEST_F(InputFiguresTest, SavedEveryStateIntervalSoThatAKillLosesNoMoreAndAFailedSaveIsLoggedOnce) {
+  StartSampling({"--state-interval", "1s"});
+  SetInput(5, 1);
+  SetInput(5, 0);
+  const auto saved = [this] {
+    std::ifstream file(StatePath());
+    std::string text;
+    std::getline(file, text, '\0');
+    return text.find("DI5 rising 1 falling 1 ") != std::string::npos;
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(SlowSeconds(3));
+  while (!saved() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(saved()) << "not saved within a --state-interval; log:\n" << service_->Log();
+  service_->Stop(SIGKILL, 10);
+  StartSampling();
+  const Stats restarted = AllStats();
+  EXPECT_EQ(restarted[5].rising, 1u);
+  EXPECT_EQ(restarted[5].falling, 1u);
+
+  // A folder that does not exist: every save fails, the service serves on.
+  const std::string nowhere = dir_ + "/no-such-folder/inputs.state";
+  StartSampling({"--state-file", nowhere, "--state-interval", "1s"});
+  EXPECT_TRUE(service_->WaitForLog("cannot save the input figures: ", 3)) << service_->Log();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(service_->LogLines("cannot save the input figures: ").size(), 1u) << service_->Log();
+  EXPECT_EQ(AllStats()[5].rising, 0u) << "started from zero";
+}
+
+TEST_F(InputFiguresTest, LateSamplesAreCountedLoggedAndTheSamplerStopsPromptlyAtALongInterval) {
+  StartSampling();
+  // Stopped for 100ms, the service's next sample is that late.
+  kill(service_->pid(), SIGSTOP);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  kill(service_->pid(), SIGCONT);
+  EXPECT_TRUE(service_->WaitForLog("sampler late: ", 5)) << service_->Log();
+  EXPECT_EQ(service_->LogLines("input counts may have missed pulses shorter than ").size(), 1u)
+      << service_->Log();
+  const vdio_sampler_info info = SamplerInfo();
+  EXPECT_GE(info.late_samples, 1u);
+  EXPECT_GE(info.worst_late_ns, 50 * kNsPerMs);
+  EXPECT_GT(info.samples, info.late_samples);
+
+  ASSERT_EQ(WEXITSTATUS(service_->Stop(SIGTERM, 10)), 0);
+  Start({"--interval", "10s", "--state-file", StatePath()});
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(WEXITSTATUS(service_->Stop(SIGTERM, 10)), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - before,
+            std::chrono::duration<double>(SlowSeconds(1)));
+}
+
+// Granted or refused as the machine allows (root may, a user without
+// LimitRTPRIO may not): the sampler says so the same way either way.
+TEST_F(InputFiguresTest, RealtimeIsReportedOnlyWhenGrantedAndARefusalSaysWhatToChange) {
+  rlimit own{};
+  getrlimit(RLIMIT_RTPRIO, &own);
+  const rlimit none{0, own.rlim_max};
+  setrlimit(RLIMIT_RTPRIO, &none);  // inherited by the service
+  StartSampling({"--realtime"});
+  setrlimit(RLIMIT_RTPRIO, &own);
+  const auto refusals = service_->LogLines("--realtime: SCHED_FIFO priority 20 refused (");
+  const vdio_sampler_info info = SamplerInfo();
+  if (refusals.empty()) {
+    EXPECT_EQ(info.flags, VDIO_SAMPLER_REALTIME) << service_->Log();
+  } else {
+    EXPECT_EQ(info.flags, 0u);
+    EXPECT_NE(refusals[0].find("the sampler runs without it; allow it with LimitRTPRIO=20"),
+              std::string::npos)
+        << refusals[0];
+  }
+  StartSampling();
+  EXPECT_EQ(SamplerInfo().flags, 0u) << "not asked for";
 }
 
 }  // namespace
