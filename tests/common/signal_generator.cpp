@@ -4,6 +4,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -78,13 +79,15 @@ bool SignalGenerator::WriteLevel(int level) {
 // was, so that lateness never adds up.
 void SignalGenerator::Run(uint64_t start_ns) {
   const uint64_t period = shape_.high_ns + shape_.low_ns;
+  const uint64_t too_late = std::min(shape_.high_ns, shape_.low_ns) / 2;
   for (uint64_t pulse = 0; pulse < shape_.count; ++pulse) {
     for (const int level : {1, 0}) {
       const uint64_t due = start_ns + pulse * period + (level != 0 ? 0 : shape_.high_ns);
       SleepUntil(due);
       if (!WriteLevel(level)) return;
       const uint64_t late = NowNs() - due;
-      if (late > report_.worst_late_ns) report_.worst_late_ns = late;
+      report_.worst_late_ns = std::max(report_.worst_late_ns, late);
+      if (late > too_late) ++report_.late_edges;
       ++report_.edges;
     }
   }
