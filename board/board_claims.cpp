@@ -24,19 +24,11 @@ static_assert(sizeof(struct vdio_claim) == 52, "vdio_claim layout changed");
 static_assert(sizeof(vdio_claim_info) == 48, "vdio_claim_info layout changed");
 static_assert(sizeof(vdio_claim_info::consumer) == wire::kNameSize, "a consumer is a wire name");
 
-// Printable ASCII up to a NUL within the field.
-bool IsConsumerName(const char (&consumer)[wire::kNameSize]) {
-  for (size_t n = 0; n < wire::kNameSize; ++n) {
-    if (consumer[n] == '\0') return true;
-    if (!wire::IsPrintable(consumer[n])) return false;
-  }
-  return false;
-}
-
 bool IsClaim(const struct vdio_claim *claim) {
   return claim->size == sizeof(struct vdio_claim) && IsDrivenLineSet(claim->lines) &&
          (claim->safe_values & ~claim->lines) == 0 && (claim->flags & ~kKnownClaimFlags) == 0 &&
-         IsLease(claim->lease_ms) && IsConsumerName(claim->consumer);
+         IsLease(claim->lease_ms) &&
+         ConsumerNameLength(reinterpret_cast<const uint8_t *>(claim->consumer)) >= 0;
 }
 
 // A board held through a service that keeps claims: not one opened

@@ -11,6 +11,7 @@
 
 #include <stdint.h>
 
+#include "service_wire.h"
 #include "varnik_dio_board.h"
 
 namespace varnik::board {
@@ -36,6 +37,16 @@ constexpr bool IsPulse(int line, uint64_t width_us, uint32_t count, uint64_t per
   // Both are bounded, so the product cannot overflow.
   return period_us > width_us && period_us <= VDIO_PULSE_MAX_PERIOD_US &&
          period_us * (count - 1) + width_us <= VDIO_PULSE_MAX_TRAIN_US;
+}
+
+// A claim's consumer, a field of wire::kNameSize bytes: the length of the
+// printable ASCII name before its NUL, or -1 when it is no such name.
+inline int ConsumerNameLength(const uint8_t *field) {
+  for (size_t n = 0; n < wire::kNameSize; ++n) {
+    if (field[n] == 0) return static_cast<int>(n);
+    if (!wire::IsPrintable(static_cast<char>(field[n]))) return -1;
+  }
+  return -1;
 }
 
 constexpr uint32_t kKnownClearFlags = VDIO_CLEAR_COUNTS | VDIO_CLEAR_LATCHES | VDIO_CLEAR_ON_TIME;

@@ -13,13 +13,11 @@ using wire::Message;
 using varnik::board::IsLease;
 using varnik::board::kKnownClaimFlags;
 
-// Printable ASCII up to a NUL within the field, as a string.
+// The consumer's name, when the field holds one.
 std::optional<std::string> ConsumerName(const uint8_t *field) {
-  for (size_t n = 0; n < wire::kNameSize; ++n) {
-    if (field[n] == 0) return std::string(reinterpret_cast<const char *>(field), n);
-    if (!wire::IsPrintable(static_cast<char>(field[n]))) return std::nullopt;
-  }
-  return std::nullopt;
+  const int length = varnik::board::ConsumerNameLength(field);
+  if (length < 0) return std::nullopt;
+  return std::string(reinterpret_cast<const char *>(field), static_cast<size_t>(length));
 }
 
 }  // namespace
