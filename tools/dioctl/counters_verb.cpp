@@ -34,8 +34,9 @@ struct ClearKind {
   uint32_t flag;
 };
 
-constexpr ClearKind kClearKinds[] = {
-    {"counts", VDIO_CLEAR_COUNTS}, {"latches", VDIO_CLEAR_LATCHES}, {"on-time", VDIO_CLEAR_ON_TIME}};
+constexpr ClearKind kClearKinds[] = {{"counts", VDIO_CLEAR_COUNTS},
+                                     {"latches", VDIO_CLEAR_LATCHES},
+                                     {"on-time", VDIO_CLEAR_ON_TIME}};
 
 // The inputs named (bit n = DIn); every input when none is.
 uint32_t CountedInputs(const std::vector<std::string> &names) {

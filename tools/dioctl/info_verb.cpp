@@ -2,9 +2,7 @@
 // turned out to be: the memory device, a board file or the board service;
 // through the service, who holds which line, each input's debounce and how
 // the service's sampler is doing.
-#include <cerrno>
 #include <chrono>
-#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -13,6 +11,7 @@
 #include "board_handle.h"
 #include "device_errors.h"
 #include "line_names.h"
+#include "sampler_report.h"
 #include "varnik_dio_board.h"
 #include "verbs.h"
 
@@ -77,69 +76,6 @@ void PrintClaims(vdio_board *board) {
     else if (info.flags & VDIO_CLAIM_INFO_PULSING)
       std::printf("CLAIM %s: pulsing\n", vdio_line_name(line));
   }
-}
-
-std::string NanosecondsText(uint64_t ns) {
-  if (ns % 1000 == 0) return varnik::tools::FormatDuration(std::chrono::microseconds(ns / 1000));
-  char text[32];
-  if (ns < 1'000'000)
-    std::snprintf(text, sizeof text, "%.3fus", static_cast<double>(ns) / 1e3);
-  else if (ns < 1'000'000'000)
-    std::snprintf(text, sizeof text, "%.3fms", static_cast<double>(ns) / 1e6);
-  else
-    std::snprintf(text, sizeof text, "%.3fs", static_cast<double>(ns) / 1e9);
-  return text;
-}
-
-// Why the service cannot tell how its sampler is doing: one of a version
-// before it could, or any other error.
-std::string SamplerUnknownReason(int error) {
-  if (error == -EOPNOTSUPP)
-    return "the board service is of a version before input counters (it was not restarted "
-           "since an upgrade): restart it";
-  return std::strerror(-error);
-}
-
-//   SAMPLER: every 1ms, realtime no, frequency window 1s; 12345 samples, 0 late
-// with ", the latest 2.345ms after its time" once some were late.
-void PrintSamplerLine(const vdio_sampler_info &info) {
-  std::string late = std::to_string(info.late_samples) + " late";
-  if (info.late_samples > 0) late += ", the latest " + NanosecondsText(info.worst_late_ns) + " after its time";
-  std::printf("SAMPLER: every %s, realtime %s, frequency window %s; %" PRIu64 " samples, %s\n",
-              NanosecondsText(info.interval_ns).c_str(),
-              info.flags & VDIO_SAMPLER_REALTIME ? "yes" : "no",
-              varnik::tools::FormatDuration(std::chrono::milliseconds(info.frequency_window_ms)).c_str(),
-              info.samples, late.c_str());
-}
-
-//   DEBOUNCE: DI0 0s, DI1 20ms, ..., DI7 0s
-void PrintDebounceLine(const vdio_input_stats (&stats)[VDIO_INPUT_COUNT]) {
-  std::string text;
-  for (int n = 0; n < VDIO_INPUT_COUNT; ++n) {
-    if (n > 0) text += ", ";
-    text += std::string(vdio_line_name(VDIO_DI0 + n)) + " " +
-            varnik::tools::FormatDuration(std::chrono::microseconds(stats[n].debounce_us));
-  }
-  std::printf("DEBOUNCE: %s\n", text.c_str());
-}
-
-// The sampler's figures and the inputs' debounces, as the service has them.
-void PrintSampler(vdio_board *board) {
-  vdio_sampler_info info{};
-  info.size = sizeof info;
-  vdio_input_stats stats[VDIO_INPUT_COUNT];
-  for (vdio_input_stats &one : stats) {
-    one = vdio_input_stats{};
-    one.size = sizeof one;
-  }
-  int result = vdio_get_sampler_info(board, &info);
-  if (result == 0) result = vdio_read_all_input_stats(board, stats);
-  if (result < 0) {
-    std::printf("SAMPLER not known: %s\n", SamplerUnknownReason(result).c_str());
-    return;
-  }
-  PrintSamplerLine(info);
-  PrintDebounceLine(stats);
 }
 
 // The pin map needs no device: one that cannot be opened is named with the
