@@ -143,6 +143,6 @@ on_time_text() {
   run -0 through_service info
   [ "${#lines[@]}" -eq 23 ]
   [ "${lines[20]}" = "DEVICE $SOCKET: board service" ]
-  [[ "${lines[21]}" =~ ^"SAMPLER: every 1ms, realtime no, frequency window 2s; "[0-9]+" samples, "[0-9]+" late"(", the latest "[0-9.]+(us|ms|s)" after its time")?$ ]]
+  [[ "${lines[21]}" =~ ^"SAMPLER: every 1ms, realtime no, frequency window 2s; "[0-9]+" samples, "[0-9]+" late"(", the latest "[0-9]+\.[0-9]{3}"ms after its time")?$ ]]
   [ "${lines[22]}" = "DEBOUNCE: DI0 5ms, DI1 5ms, DI2 5ms, DI3 20ms, DI4 5ms, DI5 5ms, DI6 5ms, DI7 5ms" ]
 }
