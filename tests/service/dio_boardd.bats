@@ -51,6 +51,7 @@ teardown() { stop_spawned; }
 
 @test "a socket as the device is refused: the service opens the board itself" {
   spawn_prog "$BATS_TEST_TMPDIR/first.log" "$DIO_BOARDD" --device "$BOARD" --socket "$SOCKET" \
+    --state-file "$BATS_TEST_TMPDIR/inputs.state" \
     --group "$GROUP"
   for _ in $(seq 100); do [ -S "$SOCKET" ] && break; sleep 0.1; done
   run -1 run_prog "$DIO_BOARDD" --device "$SOCKET" --socket "$BATS_TEST_TMPDIR/second.sock" \

@@ -21,8 +21,9 @@ void ServiceTest::TearDown() {
 }
 
 std::vector<std::string> ServiceTest::Arguments(const std::vector<std::string> &args) const {
+  // The inputs' state file in the test's folder, never the system's.
   std::vector<std::string> all = {"--device", board_path_, "--socket", socket_path_, "--group",
-                                  OwnGroupName()};
+                                  OwnGroupName(), "--state-file", dir_ + "/inputs.state"};
   all.insert(all.end(), args.begin(), args.end());
   return all;
 }
