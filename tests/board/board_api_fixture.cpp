@@ -52,7 +52,8 @@ void BoardApiTest::SetUp() {
     // Sampling every millisecond, as often as the watch tests' watchers ask.
     service_ = std::make_unique<ServiceProcess>(
         dir_, std::vector<std::string>{"--device", board_path_, "--socket", socket_path_,
-                                       "--group", PrimaryGroup(), "--interval", "1ms"});
+                                       "--group", PrimaryGroup(), "--interval", "1ms",
+                                       "--state-file", dir_ + "/inputs.state"});
     ASSERT_TRUE(service_->WaitServing()) << "the board service did not start: " << service_->Log();
   }
   ClearTrace();
