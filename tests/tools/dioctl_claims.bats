@@ -19,6 +19,9 @@ teardown() {
 # in $HOLDER_PID, its output in $HOLDER_OUT.
 hold() {
   HOLDER_OUT="$BATS_TEST_TMPDIR/holder.out"
+  # The last holder's words must not answer for this one: the background
+  # shell empties the file only once it runs.
+  rm -f "$HOLDER_OUT"
   spawn_prog "$HOLDER_OUT" "$DIOCTL" --device "$SOCKET" set --hold "$@"
   HOLDER_PID=$SPAWNED_PID
   wait_for_text "press Ctrl-C to release" "$HOLDER_OUT" "$HOLDER_PID" ||
