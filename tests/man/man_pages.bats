@@ -57,7 +57,7 @@ describes_every_verb() {
 }
 
 @test "dioctl(1) and dio-sim(1) describe every verb the programs have" {
-  describes_every_verb "$DIOCTL" dioctl.1 VERBS 8
+  describes_every_verb "$DIOCTL" dioctl.1 VERBS 9
   describes_every_verb "$DIO_SIM" dio-sim.1 SUBCOMMANDS 4
 }
 

@@ -19,6 +19,9 @@ teardown() {
 # in $HOLDER_PID, its output in $HOLDER_OUT.
 hold() {
   HOLDER_OUT="$BATS_TEST_TMPDIR/holder.out"
+  # The last holder's words must not answer for this one: the background
+  # shell empties the file only once it runs.
+  rm -f "$HOLDER_OUT"
   spawn_prog "$HOLDER_OUT" "$DIOCTL" --device "$SOCKET" set --hold "$@"
   HOLDER_PID=$SPAWNED_PID
   wait_for_text "press Ctrl-C to release" "$HOLDER_OUT" "$HOLDER_PID" ||
@@ -75,7 +78,8 @@ stop_holder() {
   [ "$(peek "${DO_REGISTERS[4]}")" = 00 ]
   run -0 through_service info
   [ "${lines[21]}" = "CLAIM DO3: held by mixer (pid $HOLDER_PID), lease 2s, safe value 0" ]
-  [ "${#lines[@]}" -eq 22 ]
+  [[ "${lines[22]}" == "SAMPLER: every 1ms, "* && "${lines[23]}" == "DEBOUNCE: DI0 0s, "* ]]
+  [ "${#lines[@]}" -eq 24 ]  # the sampler's two lines after the claims
   [ "$(peek "${DO_REGISTERS[3]}")" = 00 ]  # the holder's level through it all
 }
 

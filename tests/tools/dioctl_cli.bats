@@ -15,7 +15,7 @@ setup() { setup_boards; }
   run dioctl --help
   status_is 0
   [[ "$output" == *"--device PATH"* && "$output" == *"watch"* ]]
-  for verb in info get set toggle pulse show watch wait; do
+  for verb in info get set toggle pulse show watch wait counters; do
     run dioctl "$verb" --help
     status_is 0
     [[ "${lines[1]}" == "Usage: dioctl $verb "* ]] || { echo "$verb: $output" >&2; false; }
@@ -98,6 +98,10 @@ dioctl_to_full_disk() {
   usage_error_names 0x8 set LED=0x8
   usage_error_names "'zz'" set DO=zz
   usage_error_names DO4 set DO4
+  usage_error_names "DO3 is not an input" counters DI0 DO3
+  usage_error_names "LED is not an input" counters LED
+  usage_error_names "'speed'" counters --clear counts,speed
+  usage_error_names "--json excludes --clear" counters --json --clear counts
   usage_error_names DI0 toggle DO0 DI0
   usage_error_names DO3 toggle DO3 DO3
   usage_error_names DO3 toggle DO do3

@@ -77,14 +77,15 @@ dioctl_on_terminal() {
 }
 
 # dio-boardd of this build ($DIO_BOARDD) on the test's board, its socket
-# $SOCKET in the test's folder, its log in $SERVICE_LOG; returns once it
-# serves (at most 20 s). Its process id is then $SPAWNED_PID and
-# $SERVICE_PID.
+# $SOCKET and its state file in the test's folder, its log in $SERVICE_LOG,
+# with the options given after its own; returns once it serves (at most
+# 20 s). Its process id is then $SPAWNED_PID and $SERVICE_PID.
 start_board_service() {
   SOCKET="$BATS_TEST_TMPDIR/board.sock"
   SERVICE_LOG="$BATS_TEST_TMPDIR/service.log"
   spawn_prog "$SERVICE_LOG" "${DIO_BOARDD:?DIO_BOARDD must name the dio-boardd program}" \
-    --device "$BOARD" --socket "$SOCKET" --group "$(id -gn)" --interval 1ms
+    --device "$BOARD" --socket "$SOCKET" --group "$(id -gn)" --interval 1ms \
+    --state-file "$BATS_TEST_TMPDIR/inputs.state" "$@"
   SERVICE_PID=$SPAWNED_PID
   wait_for_text serving "$SERVICE_LOG" || { cat "$SERVICE_LOG" >&2; return 1; }
 }

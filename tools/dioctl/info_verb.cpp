@@ -1,6 +1,7 @@
 // dioctl info: the pin map, from the board library, and what the device
 // turned out to be: the memory device, a board file or the board service;
-// through the service, who holds which line.
+// through the service, who holds which line, each input's debounce and how
+// the service's sampler is doing.
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include "board_handle.h"
 #include "device_errors.h"
 #include "line_names.h"
+#include "sampler_report.h"
 #include "varnik_dio_board.h"
 #include "verbs.h"
 
@@ -88,7 +90,10 @@ void PrintDevice(const std::string &device) {
     return;
   }
   std::printf("DEVICE %s: %s\n", device.c_str(), DeviceKindName(vdio_device_kind(board)));
-  if (vdio_device_kind(board) == VDIO_DEVICE_SERVICE) PrintClaims(board);
+  if (vdio_device_kind(board) == VDIO_DEVICE_SERVICE) {
+    PrintClaims(board);
+    PrintSampler(board);
+  }
   vdio_close(board);
 }
 
@@ -105,7 +110,9 @@ void AddInfoVerb(CLI::App &app, const GlobalOptions &globals, VerbList &verbs) {
       "info",
       "Print the pin map (name, direction, register address, bit, active-low) and the kind of "
       "device opened; through the board service, a row for each claimed or pulsing line: who "
-      "holds it (consumer and pid), its lease and safe value, lease out, pulsing");
+      "holds it (consumer and pid), its lease and safe value, lease out, pulsing; then how the "
+      "service samples the inputs (interval, realtime, frequency window, samples taken and "
+      "those taken late, with the latest one's lateness) and each input's debounce");
   verbs.push_back(Verb{info, [&globals] { return RunInfo(globals); }});
 }
 

@@ -59,6 +59,7 @@ int main(int argc, char **argv) {
   dioctl::AddPulseVerb(app, globals, verbs);
   dioctl::AddShowVerb(app, globals, verbs);
   dioctl::AddWatchVerbs(app, globals, verbs);
+  dioctl::AddCountersVerb(app, globals, verbs);
 
   if (const auto ended = ParseCommandLine(app, argc, argv)) return *ended;
   if (device->count() == 0) globals.device = DefaultDevice();

@@ -30,6 +30,7 @@ void AddLevelVerbs(CLI::App &app, const GlobalOptions &globals, VerbList &verbs)
 void AddPulseVerb(CLI::App &app, const GlobalOptions &globals, VerbList &verbs);
 void AddShowVerb(CLI::App &app, const GlobalOptions &globals, VerbList &verbs);
 void AddWatchVerbs(CLI::App &app, const GlobalOptions &globals, VerbList &verbs);  // watch wait
+void AddCountersVerb(CLI::App &app, const GlobalOptions &globals, VerbList &verbs);
 
 }  // namespace dioctl
 

@@ -17,13 +17,16 @@ device or a board file. Under asyncio, ``await board.wait_async(...)`` and
 ``async for event in board.watch_async(...)`` wait without blocking the loop.
 Through the board service, ``with board.claim("DO0", safe={"DO0": 0}):``
 makes lines this board's alone, and the service drives them to their safe
-values when the claim ends, the program's end (kill -9 too) included.
+values when the claim ends, the program's end (kill -9 too) included; and
+``board.input_stats("DI3")`` reads the edges counted, the frequency, the
+latches and the on-time the service keeps for each input.
 """
 
 from ._board import Board, State
 from ._claims import Claim, ClaimInfo
 from ._errors import LineHeld
 from ._event import Event
+from ._input_stats import InputStats, SamplerInfo
 from ._library import LIBRARY as _LIBRARY
 from ._lines import LineInfo, lines
 from ._watch import Watch
@@ -31,8 +34,8 @@ from ._watch import Watch
 #: The product's version, that of the board library in use.
 __version__: str = _LIBRARY.vdio_version().decode("ascii")
 
-__all__ = ["AsyncWatch", "Board", "Claim", "ClaimInfo", "Event", "LineHeld", "LineInfo", "State",
-           "Watch", "lines", "__version__"]
+__all__ = ["AsyncWatch", "Board", "Claim", "ClaimInfo", "Event", "InputStats", "LineHeld",
+           "LineInfo", "SamplerInfo", "State", "Watch", "lines", "__version__"]
 
 
 def __getattr__(name: str) -> object:

@@ -11,6 +11,7 @@ from ._claims import Claim, ClaimInfo, claim_request, claim_status, held_lines, 
 from ._device import KIND_NAMES, default_device_name, device_path
 from ._errors import call_error, open_error
 from ._handle import SharedHandle
+from ._input_stats import InputStats, SamplerInfo, clear, clear_flags, read_all, read_one, sampler
 from ._library import (DEVICE_SERVICE, INFO_PULSING, LED_LINES, LIBRARY, OUTPUT_LINES,
                        PULSE_MAX_COUNT, PULSE_MAX_PERIOD_US, PULSE_MAX_TRAIN_US,
                        PULSE_MAX_WIDTH_US, ClaimInfoStruct, StateStruct)
@@ -297,6 +298,43 @@ class Board:
         (ClaimInfo); lines nobody holds are left out. OSError with
         EOPNOTSUPP on a board not opened through the board service."""
         return held_lines(self._handle, self.device)
+
+    # ---- input functions, kept by the board service ---------------------
+
+    def input_stats(self, name: Optional[str] = None
+                    ) -> Union[InputStats, Dict[str, InputStats]]:
+        """The figures the board service keeps for input name ("DI3", any
+        case): an InputStats (line, rising, falling, frequency_mhz,
+        on_time_ms, rose, fell, debounce_us). With no name, every input's,
+        all from one sample of the service: a dict by name, DI0 to DI7 in
+        order.
+
+        ValueError for an output, an LED or a name of no line; OSError with
+        EOPNOTSUPP on a board not opened through the board service (or
+        through a service started before it kept them: restart it).
+        """
+        if name is None:
+            return read_all(self._handle, self.device)
+        return read_one(self._handle, self.device, name)
+
+    def clear_input_stats(self, name: str, counts: bool = True, latches: bool = True,
+                          on_time: bool = False) -> None:
+        """Sets to zero, for every client of the board service, input name's
+        counts (rising and falling), latches and on-time, each when True.
+        Any board may clear, claims or not: clearing drives no line.
+
+        ValueError, before the service is asked, for an output, an LED, a
+        name of no line, an argument that is not a bool, or none True;
+        OSError with EOPNOTSUPP as for input_stats().
+        """
+        flags = clear_flags(counts, latches, on_time)
+        clear(self._handle, self.device, name, flags)
+
+    def sampler_info(self) -> SamplerInfo:
+        """How the board service samples the inputs: SamplerInfo(interval,
+        samples, late_samples, worst_late, realtime, frequency_window), times
+        in seconds. OSError with EOPNOTSUPP as for input_stats()."""
+        return sampler(self._handle, self.device)
 
     # ---- whole groups ---------------------------------------------------
 

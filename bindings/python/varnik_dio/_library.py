@@ -40,6 +40,15 @@ PULSE_MAX_PERIOD_US = 3_600_000_000
 PULSE_MAX_COUNT = 1_000_000
 PULSE_MAX_TRAIN_US = 3_600_000_000
 
+# The input functions kept by the board service.
+INPUT_COUNT = 8
+INPUT_ROSE = 1
+INPUT_FELL = 2
+CLEAR_COUNTS = 1
+CLEAR_LATCHES = 2
+CLEAR_ON_TIME = 4
+SAMPLER_REALTIME = 1
+
 
 class LineInfoStruct(ctypes.Structure):
     """struct vdio_line_info."""
@@ -99,6 +108,42 @@ class ClaimInfoStruct(ctypes.Structure):
     ]
 
 
+class InputStatsStruct(ctypes.Structure):
+    """struct vdio_input_stats."""
+
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("latches", ctypes.c_uint32),
+        ("rising", ctypes.c_uint64),
+        ("falling", ctypes.c_uint64),
+        ("on_time_ms", ctypes.c_uint64),
+        ("frequency_mhz", ctypes.c_uint32),
+        ("debounce_us", ctypes.c_uint32),
+    ]
+
+
+class SamplerInfoStruct(ctypes.Structure):
+    """struct vdio_sampler_info."""
+
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("flags", ctypes.c_uint32),
+        ("interval_ns", ctypes.c_uint64),
+        ("samples", ctypes.c_uint64),
+        ("late_samples", ctypes.c_uint64),
+        ("worst_late_ns", ctypes.c_uint64),
+        ("frequency_window_ms", ctypes.c_uint32),
+        ("reserved", ctypes.c_uint32),
+    ]
+
+
+# The C layouts have no padding, on i386 (4-byte aligned uint64_t) as on
+# x86-64; a mismatch would have the library write past the structure.
+for _struct, _size in ((InputStatsStruct, 40), (SamplerInfoStruct, 48)):
+    if ctypes.sizeof(_struct) != _size:
+        raise ImportError(f"varnik_dio: {_struct.__doc__} is {_size} bytes in C, "
+                          f"{ctypes.sizeof(_struct)} here")
+
 _c_int = ctypes.c_int
 _c_uint8 = ctypes.c_uint8
 _c_uint32 = ctypes.c_uint32
@@ -125,6 +170,10 @@ _PROTOTYPES = {
     "vdio_release": (_c_int, [_handle, _c_uint32]),
     "vdio_pulse": (_c_int, [_handle, _c_int, ctypes.c_uint64, _c_uint32, ctypes.c_uint64]),
     "vdio_get_claim": (_c_int, [_handle, _c_int, ctypes.POINTER(ClaimInfoStruct)]),
+    "vdio_read_input_stats": (_c_int, [_handle, _c_int, ctypes.POINTER(InputStatsStruct)]),
+    "vdio_read_all_input_stats": (_c_int, [_handle, ctypes.POINTER(InputStatsStruct)]),
+    "vdio_clear_input_stats": (_c_int, [_handle, _c_int, _c_uint32]),
+    "vdio_get_sampler_info": (_c_int, [_handle, ctypes.POINTER(SamplerInfoStruct)]),
     "vdio_version": (ctypes.c_char_p, []),
 }
 

@@ -119,7 +119,8 @@ def finished(process: subprocess.Popen) -> None:
 
 
 class BoardService:
-    """dio-boardd serving a board file on a socket of its own."""
+    """dio-boardd serving a board file on a socket of its own, its state
+    file beside the socket."""
 
     def __init__(self, board_file: Path, socket: Path, *options: str) -> None:
         self.board_file = board_file
@@ -127,7 +128,8 @@ class BoardService:
         group = grp.getgrgid(os.getgid()).gr_name  # a group this user is in
         self.process = subprocess.Popen(
             [DIO_BOARDD, "--device", str(board_file), "--socket", str(socket), "--group", group,
-             *options], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+             "--state-file", str(socket.parent / "inputs.state"), *options],
+            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         self.log = ""
         self.read_log_until("serving", timeout=10)
 
