@@ -73,10 +73,8 @@ int AskClaimInfo(ServiceBoard *service, int line, vdio_claim_info *info) {
   wire::Message request;
   request.operation = wire::kGetClaim;
   request.first = static_cast<uint32_t>(line);
-  uint8_t bytes[wire::kMessageSize];
-  wire::Encode(request, bytes);
   uint8_t reply[kReplyRoom];
-  const int result = Exchange(service, bytes, reply);
+  const int result = AskForBytes(service, request, reply);
   if (result != 0) return result;
   const wire::Message answer = wire::Decode(reply);
   if (answer.status < 0) return answer.status;

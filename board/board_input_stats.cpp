@@ -47,10 +47,8 @@ void Fill(const wire::InputFigures &figures, vdio_input_stats *stats) {
 int AskAllInputStats(ServiceBoard *service, vdio_input_stats *stats) {
   wire::Message request;
   request.operation = wire::kReadInputStats;
-  uint8_t bytes[wire::kMessageSize];
-  wire::Encode(request, bytes);
   uint8_t reply[kReplyRoom];
-  const int result = Exchange(service, bytes, reply);
+  const int result = AskForBytes(service, request, reply);
   if (result != 0) return result;
   const wire::Message answer = wire::Decode(reply);
   if (answer.status != 0) return answer.status < 0 ? answer.status : -EPROTO;
@@ -66,10 +64,8 @@ int AskAllInputStats(ServiceBoard *service, vdio_input_stats *stats) {
 int AskSamplerInfo(ServiceBoard *service, vdio_sampler_info *info) {
   wire::Message request;
   request.operation = wire::kGetSamplerInfo;
-  uint8_t bytes[wire::kMessageSize];
-  wire::Encode(request, bytes);
   uint8_t reply[kReplyRoom];
-  const int result = Exchange(service, bytes, reply);
+  const int result = AskForBytes(service, request, reply);
   if (result != 0) return result;
   const wire::Message answer = wire::Decode(reply);
   if (answer.status != 0) return answer.status < 0 ? answer.status : -EPROTO;

@@ -190,11 +190,15 @@ int Exchange(ServiceBoard *service, const uint8_t *request, uint8_t *reply) {
   return result;
 }
 
-int Ask(ServiceBoard *service, const wire::Message &request, wire::Message *reply) {
+int AskForBytes(ServiceBoard *service, const wire::Message &request, uint8_t *reply) {
   uint8_t request_bytes[wire::kMessageSize];
-  uint8_t reply_bytes[kReplyRoom];
   wire::Encode(request, request_bytes);
-  const int result = Exchange(service, request_bytes, reply_bytes);
+  return Exchange(service, request_bytes, reply);
+}
+
+int Ask(ServiceBoard *service, const wire::Message &request, wire::Message *reply) {
+  uint8_t reply_bytes[kReplyRoom];
+  const int result = AskForBytes(service, request, reply_bytes);
   if (result != 0) return result;
   const wire::Message answer = wire::Decode(reply_bytes);
   if (reply != nullptr) *reply = answer;

@@ -66,6 +66,10 @@ int Exchange(ServiceBoard *service, const uint8_t *request, uint8_t *reply);
 // not NULL, the whole reply.
 int Ask(ServiceBoard *service, const wire::Message &request, wire::Message *reply);
 
+// One request of kMessageSize bytes whose reply is longer than a message:
+// 0 with its bytes in reply (kReplyRoom bytes), or the round trip's error.
+int AskForBytes(ServiceBoard *service, const wire::Message &request, uint8_t *reply);
+
 }  // namespace varnik::board
 
 #endif
