@@ -76,7 +76,8 @@ driven_registers() {
 
 @test "through the board service: Modbus reaches the service's board; a lost service stops the gateway with status 1" {
   local socket="$BATS_TEST_TMPDIR/board.sock" service_log="$BATS_TEST_TMPDIR/service.log"
-  spawn_prog "$service_log" "$DIO_BOARDD" --device "$BOARD" --socket "$socket" --group "$(id -gn)" --interval 1ms
+  spawn_prog "$service_log" "$DIO_BOARDD" --device "$BOARD" --socket "$socket" --group "$(id -gn)" --interval 1ms \
+    --state-file "$BATS_TEST_TMPDIR/inputs.state"
   SERVICE_PID=$SPAWNED_PID
   local i
   for ((i = 0; i < 200; i++)); do grep -qs "^serving " "$service_log" && break; sleep 0.1; done
