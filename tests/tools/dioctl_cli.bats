@@ -101,6 +101,7 @@ dioctl_to_full_disk() {
   usage_error_names "DO3 is not an input" counters DI0 DO3
   usage_error_names "LED is not an input" counters LED
   usage_error_names "'speed'" counters --clear counts,speed
+  usage_error_names "'DI3' is none of counts, latches, on-time; name the inputs outside its list, before or after it: dioctl counters DI3 --clear counts" counters --clear DI3
   usage_error_names "--json excludes --clear" counters --json --clear counts
   usage_error_names DI0 toggle DO0 DI0
   usage_error_names DO3 toggle DO3 DO3

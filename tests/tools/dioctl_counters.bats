@@ -104,7 +104,8 @@ on_time_text() {
   set_inputs DI2=0
   wait_for_figures DI2=2,2,true,true
 
-  run -0 through_service counters DI2 --clear latches
+  # The inputs may come after --clear as well as before it.
+  run -0 through_service counters --clear latches DI2
   output_is "cleared latches of DI2"
   wait_for_figures DI2=2,2,false,false DI1=1,1,true,true
   [ "${FIGURES[DI2:on_time_ms]}" -gt 0 ]
@@ -117,7 +118,7 @@ on_time_text() {
 
   set_inputs DI1=1
   wait_for_figures DI1=1,0,true,true
-  run -0 through_service counters di5 DI1 --clear latches,counts,on-time
+  run -0 through_service counters di5 --clear latches,counts --clear on-time DI1
   output_is "cleared counts, latches and on-time of DI1 and DI5"
   wait_for_figures DI1=0,0,false,false DI5=0,0,false,false DI2=0,0,false,false
   # DI1 and DI5 are active: their on-times grow again from 0.

@@ -54,7 +54,10 @@ uint32_t CountedInputs(const std::vector<std::string> &names) {
 uint32_t ClearFlag(const std::string &word) {
   for (const ClearKind &kind : kClearKinds)
     if (word == kind.word) return kind.flag;
-  throw UsageError("--clear: '" + word + "' is none of counts, latches, on-time");
+  // The likely slip: an input given where a kind goes.
+  throw UsageError("--clear: '" + word +
+                   "' is none of counts, latches, on-time; name the inputs outside its list, "
+                   "before or after it: dioctl counters DI3 --clear counts");
 }
 
 uint32_t ClearFlags(const std::vector<std::string> &words) {
@@ -120,9 +123,12 @@ void AddCountersVerb(CLI::App &app, const GlobalOptions &globals, VerbList &verb
       ->add_option("--clear", options->clear,
                    "Set to zero the counts (rising and falling), the latches or the on-time of "
                    "the inputs named (default: all), for every client, and say so; prints no "
-                   "figures. Repeat it or give a list: --clear counts,latches")
+                   "figures. Repeat it or give a list: --clear counts,latches; the inputs "
+                   "may come before or after it")
       ->type_name("WHAT")
       ->delimiter(',')
+      // One word a use, so that inputs named after it are not taken as kinds.
+      ->allow_extra_args(false)
       ->excludes(json);
   verbs.push_back(Verb{counters, [options, &globals] { return RunCounters(*options, globals); }});
 }
