@@ -112,7 +112,7 @@ void AddInfoVerb(CLI::App &app, const GlobalOptions &globals, VerbList &verbs) {
       "device opened; through the board service, a row for each claimed or pulsing line: who "
       "holds it (consumer and pid), its lease and safe value, lease out, pulsing; then how the "
       "service samples the inputs (interval, realtime, frequency window, samples taken and "
-      "those taken late, with the latest one's lateness) and each input's debounce");
+      "those taken late, with the worst lateness) and each input's debounce");
   verbs.push_back(Verb{info, [&globals] { return RunInfo(globals); }});
 }
 

@@ -38,11 +38,11 @@ std::string SamplerUnknownReason(int error) {
 }
 
 //   SAMPLER: every 1ms, realtime no, frequency window 1s; 12345 samples, 0 late
-// with ", the latest 2.345ms after its time" once some were late.
+// with ", the worst 2.345ms after its time" once some were late.
 void PrintSamplerLine(const vdio_sampler_info &info) {
   std::string late = std::to_string(info.late_samples) + " late";
   if (info.late_samples > 0)
-    late += ", the latest " + LatenessText(info.worst_late_ns) + " after its time";
+    late += ", the worst " + LatenessText(info.worst_late_ns) + " after its time";
   const std::string window =
       varnik::tools::FormatDuration(std::chrono::milliseconds(info.frequency_window_ms));
   std::printf("SAMPLER: every %s, realtime %s, frequency window %s; %" PRIu64 " samples, %s\n",

@@ -65,8 +65,8 @@ class SamplerInfo(_SamplerInfoFields):
 
     interval: seconds between samples; samples: taken since the service
     started; late_samples: those taken an interval or more after their time
-    (a pulse shorter than that could be missed); worst_late: the latest of
-    them, seconds after its time; realtime: True when the sampler runs with
+    (a pulse shorter than that could be missed); worst_late: the worst
+    lateness among them, in seconds; realtime: True when the sampler runs with
     SCHED_FIFO (dio-boardd --realtime); frequency_window: the window of the
     frequencies, in seconds.
     """
