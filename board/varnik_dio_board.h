@@ -440,7 +440,7 @@ struct vdio_sampler_info {
     uint64_t samples;             /* samples taken since the service started */
     uint64_t late_samples;        /* samples taken an interval or more after they were due:
                                      an input's pulse shorter than that could be missed */
-    uint64_t worst_late_ns;       /* the latest of them, how late it was */
+    uint64_t worst_late_ns;       /* the worst of them, how late it was */
     uint32_t frequency_window_ms; /* the window of frequencies */
     uint32_t reserved;            /* 0 */
 };

@@ -25,7 +25,7 @@ PulseShape PulsesAt(double hz, double duty, uint64_t count);
 
 struct GeneratorReport {
   uint64_t edges = 0;          // edges written
-  uint64_t worst_late_ns = 0;  // the latest edge, how long after it was due
+  uint64_t worst_late_ns = 0;  // the worst edge, how long after it was due
   // Edges later than half the shorter of high_ns and low_ns: enough to
   // squeeze a pulse or a gap below what a sampler could see.
   uint64_t late_edges = 0;
