@@ -215,6 +215,15 @@ TEST_F(InputFiguresTest, LatchesAreSetByEdgesAndClearedOnlyByAClearOfAnyClient) 
   EXPECT_EQ(after[6].latches, 0u);
   EXPECT_TRUE(service_->WaitForLog("counts and latches of DI6 cleared by pid ", 5))
       << service_->Log();
+
+  // A client clearing over and over is named once; its repeats are counted.
+  for (int n = 0; n < 20; ++n)
+    ASSERT_EQ(vdio_clear_input_stats(board_, VDIO_DI6, VDIO_CLEAR_LATCHES), 0);
+  vdio_close(board_);
+  board_ = nullptr;
+  EXPECT_TRUE(service_->WaitForLog("20 more clears of input figures by pid ", 5))
+      << service_->Log();
+  EXPECT_EQ(service_->LogLines(" cleared by pid ").size(), 2u) << service_->Log();
 }
 
 TEST_F(InputFiguresTest, BadClearsAreInvalidAndOlderClientsDoNotKnowTheRequests) {
