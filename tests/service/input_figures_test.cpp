@@ -114,7 +114,8 @@ class InputFiguresTest : public ServiceTest {
 };
 
 // 20 Hz on DI0, 10 Hz on DI1, 50 Hz on DI2 and, with a 20ms debounce,
-// 8ms pulses on DI3 (none counts) and 40ms ones on DI4 (all count), at once.
+// 8ms pulses on DI3 (none counts) and 40ms ones on DI4 (all count), at once;
+// input names in any case, as the board library takes them.
 TEST_F(InputFiguresTest, CountsFrequencyAndOnTimeFollowTheInputsAndSurviveACleanRestart) {
   using varnik::test::PulsesAt;
   using varnik::test::PulseShape;
@@ -125,7 +126,7 @@ TEST_F(InputFiguresTest, CountsFrequencyAndOnTimeFollowTheInputsAndSurviveAClean
       {2, PulsesAt(50, 0.5, seconds * 50), seconds * 50},
       {3, PulseShape{8 * kNsPerMs, 42 * kNsPerMs, seconds * 20}, 0},
       {4, PulseShape{40 * kNsPerMs, 60 * kNsPerMs, seconds * 10}, seconds * 10}};
-  const std::vector<std::string> args = {"--debounce", "DI3=20ms", "--debounce", "DI4=20ms"};
+  const std::vector<std::string> args = {"--debounce", "di3=20ms", "--debounce", "Di4=20ms"};
   StartSampling(args);
   std::vector<std::unique_ptr<varnik::test::SignalGenerator>> generators;
   for (const Drive &drive : drives)
