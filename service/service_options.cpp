@@ -88,8 +88,10 @@ void AddServiceOptions(CLI::App &app, OptionWords &words) {
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
       ->capture_default_str();
   app.add_option("--interval", words.interval,
-                 "How often every line is sampled for the watchers, for outside changes and for the "
-                 "inputs' counts, frequencies, latches and on-times")
+                 "How often every line is sampled for the watchers and for the inputs' counts, "
+                 "frequencies, latches and on-times; outside changes are looked for at this "
+                 "interval while anybody watches, every 100ms (or --interval if longer) while nobody "
+                 "does")
       ->type_name("DURATION")
       ->capture_default_str();
   app.add_option("--max-clients", words.max_clients,
