@@ -187,8 +187,8 @@ bool WriteAll(int fd, const std::string &text) {
 }
 
 // Writes text into a new file beside path and renames it over path: what
-// failed, or an empty string.
-std::string ReplaceFile(const std::string &path, const std::string &text) {
+// failed, or an empty string; *renamed tells whether path has the new text.
+std::string ReplaceFile(const std::string &path, const std::string &text, bool *renamed) {
   std::string temporary = path + ".new-XXXXXX";
   // mkostemp creates it exclusively: never through a link put there.
   const int fd = mkostemp(temporary.data(), O_CLOEXEC);
@@ -206,6 +206,7 @@ std::string ReplaceFile(const std::string &path, const std::string &text) {
     unlink(temporary.c_str());
     return failure;
   }
+  *renamed = true;
   // The rename itself lasts only once the folder is on disk.
   const std::string folder = FolderOf(path);
   const int folder_fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -226,7 +227,10 @@ std::variant<KeptInputs, std::string> LoadInputState(const std::string &path,
 }
 
 std::optional<std::string> SaveInputState(const std::string &path, const std::string &device,
-                                          const KeptInputs &inputs) {
+                                          const KeptInputs &inputs, bool *replaced) {
+  bool renamed = false;
+  if (replaced == nullptr) replaced = &renamed;
+  *replaced = false;
   const std::string cannot = "cannot save the input figures in " + path + ": ";
   // Its line would end early: the file could never be read back.
   if (device.find('\n') != std::string::npos)
@@ -235,8 +239,10 @@ std::optional<std::string> SaveInputState(const std::string &path, const std::st
   if (text.size() > kMostBytes)
     return cannot + "the device path is too long for a state file (" + std::to_string(kMostBytes) +
            " bytes at most)";
-  const std::string failure = ReplaceFile(path, text);
-  if (!failure.empty()) return cannot + failure;
+  const std::string failure = ReplaceFile(path, text, replaced);
+  if (failure.empty()) return std::nullopt;
+  if (*replaced) return "input figures written to " + path + " but not yet safe on disk: " + failure;
+  return cannot + failure;
   return std::nullopt;
 }
 

@@ -23,9 +23,11 @@ std::variant<KeptInputs, std::string> LoadInputState(const std::string &path,
                                                      const std::string &device);
 
 // Writes the figures of device to path atomically: nothing, or what went
-// wrong (the old file then stays as it was).
+// wrong as a log line ("cannot save the input figures in PATH: ..."). The
+// old file then stays as it was, unless *replaced: the new one is in place
+// but its folder could not be flushed, so a power cut may undo it.
 std::optional<std::string> SaveInputState(const std::string &path, const std::string &device,
-                                          const KeptInputs &inputs);
+                                          const KeptInputs &inputs, bool *replaced = nullptr);
 
 }  // namespace dio_boardd
 

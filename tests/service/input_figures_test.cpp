@@ -333,9 +333,11 @@ TEST_F(InputFiguresTest, SavedEveryStateIntervalSoThatAKillLosesNoMoreAndAFailed
   // A folder that does not exist: every save fails, the service serves on.
   const std::string nowhere = dir_ + "/no-such-folder/inputs.state";
   StartSampling({"--state-file", nowhere, "--state-interval", "1s"});
-  EXPECT_TRUE(service_->WaitForLog("cannot save the input figures: ", 3)) << service_->Log();
+  const std::string cannot = "cannot save the input figures in " + nowhere + ": ";
+  EXPECT_TRUE(service_->WaitForLog(cannot, 3)) << service_->Log();
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-  EXPECT_EQ(service_->LogLines("cannot save the input figures: ").size(), 1u) << service_->Log();
+  EXPECT_EQ(service_->LogLines(cannot).size(), 1u) << service_->Log();
+  EXPECT_EQ(service_->LogLines("cannot save the input figures: ").size(), 0u) << "said twice";
   EXPECT_EQ(AllStats()[5].rising, 0u) << "started from zero";
 }
 
