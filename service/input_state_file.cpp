@@ -189,9 +189,12 @@ bool WriteAll(int fd, const std::string &text) {
 // Writes text into a new file beside path and renames it over path: what
 // failed, or an empty string; *renamed tells whether path has the new text.
 std::string ReplaceFile(const std::string &path, const std::string &text, bool *renamed) {
-  std::string temporary = path + ".new-XXXXXX";
-  // mkostemp creates it exclusively: never through a link put there.
-  const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+  // One fixed name, so that a save cut short by a kill leaves no more than
+  // one leftover, which the next save replaces; never through a link put
+  // there (the folder is the service's own).
+  const std::string temporary = path + ".new";
+  const int fd =
+      open(temporary.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0640);
   if (fd < 0) return "creating " + temporary + ": " + SystemError(errno);
   std::string failure;
   if (fchmod(fd, 0640) != 0) failure = "setting the mode of " + temporary;
@@ -219,11 +222,24 @@ std::string ReplaceFile(const std::string &path, const std::string &text, bool *
 }  // namespace
 
 std::variant<KeptInputs, std::string> LoadInputState(const std::string &path,
-                                                     const std::string &device) {
+                                                     const std::string &device, bool *unusable) {
+  bool refused = false;
+  if (unusable == nullptr) unusable = &refused;
   std::string text;
   const std::string reason = ReadSmallFile(path, &text);
+  // Too large to be ours: as unusable as a corrupt one.
+  *unusable = reason.find(" bytes: not one of ours") != std::string::npos;
   if (!reason.empty()) return reason;
-  return ParseState(text, path, device);
+  auto loaded = ParseState(text, path, device);
+  *unusable = loaded.index() == 1;
+  return loaded;
+}
+
+std::string SetAsideInputState(const std::string &path) {
+  const std::string aside = path + ".bad";
+  if (rename(path.c_str(), aside.c_str()) != 0)
+    return "could not keep it as " + aside + ": " + SystemError(errno);
+  return "kept as " + aside + " for a look";
 }
 
 std::optional<std::string> SaveInputState(const std::string &path, const std::string &device,

@@ -92,9 +92,10 @@ void StateSaver::Save(bool last) {
 }
 
 std::optional<KeptInputs> RestoreInputState(const std::string &path, const std::string &device) {
-  auto loaded = LoadInputState(path, device);
+  bool unusable = false;
+  auto loaded = LoadInputState(path, device, &unusable);
   if (const auto *why = std::get_if<std::string>(&loaded)) {
-    Log("input figures start from zero: " + *why);
+    Log("input figures start from zero: " + *why + (unusable ? "; " + SetAsideInputState(path) : ""));
     return std::nullopt;
   }
   Log("input figures restored from " + path + " (saved " + SavedAt(path) + ")");

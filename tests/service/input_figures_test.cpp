@@ -300,10 +300,15 @@ TEST_F(InputFiguresTest, ACorruptStateFileStartsFromZeroWithItsLogLine) {
   std::ofstream(StatePath(), std::ios::trunc) << text;
 
   StartSampling();
-  EXPECT_EQ(service_->LogLines("input figures start from zero: state file " + StatePath() +
-                               " is corrupt").size(),
-            1u)
-      << service_->Log();
+  const auto lines =
+      service_->LogLines("input figures start from zero: state file " + StatePath() + " is corrupt");
+  ASSERT_EQ(lines.size(), 1u) << service_->Log();
+  // Kept for the admin to look at, not overwritten by the next save.
+  EXPECT_NE(lines[0].find("; kept as " + StatePath() + ".bad for a look"), std::string::npos)
+      << lines[0];
+  std::string kept;
+  std::getline(std::ifstream(StatePath() + ".bad"), kept, '\0');
+  EXPECT_EQ(kept, text);
   const Stats restarted = AllStats();
   EXPECT_EQ(restarted[2].rising, 0u);
   EXPECT_EQ(restarted[2].falling, 0u);
