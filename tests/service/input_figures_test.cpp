@@ -330,11 +330,15 @@ TEST_F(InputFiguresTest, SavedEveryStateIntervalSoThatAKillLosesNoMoreAndAFailed
   StartSampling({"--state-interval", "1s"});
   SetInput(5, 1);
   SetInput(5, 0);
-  const auto saved = [this] {
+  SetInput(6, 1);  // and left at 1: a save holds its on-time so far
+  uint64_t saved_on_time_ns = 0;
+  const auto saved = [&] {
     std::ifstream file(StatePath());
     std::string text;
     std::getline(file, text, '\0');
-    return text.find("DI5 rising 1 falling 1 ") != std::string::npos;
+    const size_t di6 = text.find("DI6 rising 1 falling 0 on_time_ns ");
+    if (di6 != std::string::npos) saved_on_time_ns = std::stoull(text.substr(di6 + 34));
+    return text.find("DI5 rising 1 falling 1 ") != std::string::npos && saved_on_time_ns > 0;
   };
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(SlowSeconds(3));
   while (!saved() && std::chrono::steady_clock::now() < deadline)
@@ -345,6 +349,13 @@ TEST_F(InputFiguresTest, SavedEveryStateIntervalSoThatAKillLosesNoMoreAndAFailed
   const Stats restarted = AllStats();
   EXPECT_EQ(restarted[5].rising, 1u);
   EXPECT_EQ(restarted[5].falling, 1u);
+  // Still at 1 across the kill: on from the save, counting on from the start.
+  EXPECT_GE(restarted[6].on_time_ms, saved_on_time_ns / kNsPerMs);
+  EXPECT_TRUE(WaitForStats([&](const Stats &now) {
+    return now[6].on_time_ms >= saved_on_time_ns / kNsPerMs + 20;
+  })) << "DI6's on-time does not go on after the restart";
+  SetInput(6, 0);
+  EXPECT_EQ(AllStats()[6].rising, 1u) << "no rise counted at the start";
 
   // A folder that does not exist: every save fails, the service serves on.
   const std::string nowhere = dir_ + "/no-such-folder/inputs.state";
