@@ -72,7 +72,7 @@ void InputFunctions::Edge(Input &input, int level, uint64_t at) {
   if (level != 0) {
     ++input.kept.rising;
     input.kept.latches |= VDIO_INPUT_ROSE;
-    input.on_since_ns = at;
+    input.on_since_ns = std::max(at, input.on_time_cleared_ns);
     const size_t capacity = input.rises.size();
     if (input.rise_count < capacity) {
       input.rises[(input.first_rise + input.rise_count) % capacity] = at;
@@ -147,6 +147,7 @@ void InputFunctions::Clear(int input, uint32_t what) {
   if ((what & VDIO_CLEAR_ON_TIME) != 0) {
     cleared.kept.on_time_ns = 0;
     cleared.on_since_ns = last_sample_ns_;
+    cleared.on_time_cleared_ns = last_sample_ns_;
   }
 }
 

@@ -62,6 +62,9 @@ class InputFunctions {
     varnik::board::LineDebounce debounce;
     KeptFigures kept;
     uint64_t on_since_ns = 0;  // when it went to 1, while at 1
+    // When its on-time was last cleared: a rise seen before it, counted
+    // after it (debounced), counts its on-time from the clear.
+    uint64_t on_time_cleared_ns = 0;
     // The times of its latest rising edges, oldest first (a ring).
     std::vector<uint64_t> rises;
     size_t first_rise = 0;

@@ -187,11 +187,14 @@ bool WriteAll(int fd, const std::string &text) {
 }
 
 // Writes text into a new file beside path and renames it over path: what
-// failed, or an empty string.
-std::string ReplaceFile(const std::string &path, const std::string &text) {
-  std::string temporary = path + ".new-XXXXXX";
-  // mkostemp creates it exclusively: never through a link put there.
-  const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+// failed, or an empty string; *renamed tells whether path has the new text.
+std::string ReplaceFile(const std::string &path, const std::string &text, bool *renamed) {
+  // One fixed name, so that a save cut short by a kill leaves no more than
+  // one leftover, which the next save replaces; never through a link put
+  // there (the folder is the service's own).
+  const std::string temporary = path + ".new";
+  const int fd =
+      open(temporary.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0640);
   if (fd < 0) return "creating " + temporary + ": " + SystemError(errno);
   std::string failure;
   if (fchmod(fd, 0640) != 0) failure = "setting the mode of " + temporary;
@@ -206,6 +209,7 @@ std::string ReplaceFile(const std::string &path, const std::string &text) {
     unlink(temporary.c_str());
     return failure;
   }
+  *renamed = true;
   // The rename itself lasts only once the folder is on disk.
   const std::string folder = FolderOf(path);
   const int folder_fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -218,15 +222,31 @@ std::string ReplaceFile(const std::string &path, const std::string &text) {
 }  // namespace
 
 std::variant<KeptInputs, std::string> LoadInputState(const std::string &path,
-                                                     const std::string &device) {
+                                                     const std::string &device, bool *unusable) {
+  bool refused = false;
+  if (unusable == nullptr) unusable = &refused;
   std::string text;
   const std::string reason = ReadSmallFile(path, &text);
+  // Too large to be ours: as unusable as a corrupt one.
+  *unusable = reason.find(" bytes: not one of ours") != std::string::npos;
   if (!reason.empty()) return reason;
-  return ParseState(text, path, device);
+  auto loaded = ParseState(text, path, device);
+  *unusable = loaded.index() == 1;
+  return loaded;
+}
+
+std::string SetAsideInputState(const std::string &path) {
+  const std::string aside = path + ".bad";
+  if (rename(path.c_str(), aside.c_str()) != 0)
+    return "could not keep it as " + aside + ": " + SystemError(errno);
+  return "kept as " + aside + " for a look";
 }
 
 std::optional<std::string> SaveInputState(const std::string &path, const std::string &device,
-                                          const KeptInputs &inputs) {
+                                          const KeptInputs &inputs, bool *replaced) {
+  bool renamed = false;
+  if (replaced == nullptr) replaced = &renamed;
+  *replaced = false;
   const std::string cannot = "cannot save the input figures in " + path + ": ";
   // Its line would end early: the file could never be read back.
   if (device.find('\n') != std::string::npos)
@@ -235,8 +255,10 @@ std::optional<std::string> SaveInputState(const std::string &path, const std::st
   if (text.size() > kMostBytes)
     return cannot + "the device path is too long for a state file (" + std::to_string(kMostBytes) +
            " bytes at most)";
-  const std::string failure = ReplaceFile(path, text);
-  if (!failure.empty()) return cannot + failure;
+  const std::string failure = ReplaceFile(path, text, replaced);
+  if (failure.empty()) return std::nullopt;
+  if (*replaced) return "input figures written to " + path + " but not yet safe on disk: " + failure;
+  return cannot + failure;
   return std::nullopt;
 }
 

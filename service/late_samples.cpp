@@ -25,7 +25,8 @@ std::optional<std::string> LateSampleLog::Observe(uint64_t late_samples, uint64_
                                                   uint64_t now) {
   worst_since_ns_ = std::max(worst_since_ns_, recent_worst_ns);
   if (late_samples == logged_count_) return std::nullopt;
-  if (logged_at_ && now - *logged_at_ < kQuietNs) return std::nullopt;
+  const bool much_later = worst_since_ns_ >= kMuchLater * logged_worst_ns_;
+  if (logged_at_ && now - *logged_at_ < kQuietNs && !much_later) return std::nullopt;
   const uint64_t count = late_samples - logged_count_;
   // A pulse shorter than the gap between two samples can fall between them.
   const std::string missed = ": input counts may have missed pulses shorter than " +
@@ -40,6 +41,7 @@ std::optional<std::string> LateSampleLog::Observe(uint64_t late_samples, uint64_
            Duration(worst_since_ns_) + " late" + missed;
   logged_count_ = late_samples;
   logged_at_ = now;
+  logged_worst_ns_ = worst_since_ns_;
   worst_since_ns_ = 0;
   return line;
 }

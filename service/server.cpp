@@ -138,6 +138,7 @@ bool Server::Run() {
     keeper_.Tick(MonotonicNs());
     if (now >= next_sample_ns_) Sample(now);
     notify_.Tick(now);
+    for (const std::string &line : clears_.Tick(now)) Log(line);
   }
   Stop("on " + varnik::tools::SignalName(varnik::tools::StopSignal()));
   return true;
@@ -285,7 +286,9 @@ void Server::AnswerBoardRequest(Client &client, const Message &request) {
 void Server::AnswerInputRequest(Client &client, const Message &request) {
   std::string cleared;
   client.Queue(dio_boardd::AnswerInputRequest(sampler_, client, request, &cleared));
-  if (!cleared.empty()) Log(cleared);
+  if (cleared.empty()) return;
+  if (const auto line = clears_.Cleared(client.id(), client.Who(), cleared, MonotonicNs()))
+    Log(*line);
 }
 
 std::optional<std::string> Server::StartWatch(Client &client, const Message &request,
@@ -368,6 +371,7 @@ void Server::Disconnect(size_t index, const std::string &reason) {
   // socket takes it without waiting.
   clients_[index]->Flush();
   keeper_.EndClaims(clients_[index]->id(), reason);
+  if (const auto clears = clears_.Gone(clients_[index]->id(), MonotonicNs())) Log(*clears);
   Log("client " + clients_[index]->Who() + " disconnected: " + reason);
   clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(index));
 }

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "accept_pause.h"
+#include "clear_log.h"
 #include "client.h"
 #include "input_sampler.h"
 #include "late_samples.h"
@@ -75,6 +76,7 @@ class Server {
   SystemdNotify &notify_;
   InputSampler &sampler_;
   LateSampleLog late_samples_;
+  ClearLog clears_;
   OutsideChanges outside_;
   LineKeeper keeper_;
   uint64_t next_client_id_ = 1;

@@ -2,6 +2,7 @@
 
 #include <sys/un.h>
 
+#include <cctype>
 #include <optional>
 
 #include "argument_parsing.h"
@@ -35,9 +36,11 @@ constexpr unsigned kAllLeds = 0x7;  // LED1..LED3: a bit above names no LED
 // sun_path holds the path and its terminating NUL.
 constexpr size_t kMaxSocketPath = sizeof(sockaddr_un::sun_path) - 1;
 
-// "DI3" as 3; nothing for any other name.
+// "DI3" (in any case, as the board library takes it) as 3; nothing for
+// any other name.
 std::optional<int> InputNumber(const std::string &name) {
-  if (name.size() != 3 || name.compare(0, 2, "DI") != 0 || name[2] < '0' ||
+  const auto upper = [&](size_t at) { return std::toupper(static_cast<unsigned char>(name[at])); };
+  if (name.size() != 3 || upper(0) != 'D' || upper(1) != 'I' || name[2] < '0' ||
       name[2] >= '0' + kInputs)
     return std::nullopt;
   return name[2] - '0';
@@ -85,8 +88,10 @@ void AddServiceOptions(CLI::App &app, OptionWords &words) {
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
       ->capture_default_str();
   app.add_option("--interval", words.interval,
-                 "How often every line is sampled for the watchers, for outside changes and for the "
-                 "inputs' counts, frequencies, latches and on-times")
+                 "How often every line is sampled for the watchers and for the inputs' counts, "
+                 "frequencies, latches and on-times; outside changes are looked for at this "
+                 "interval while anybody watches, every 100ms (or --interval if longer) while nobody "
+                 "does")
       ->type_name("DURATION")
       ->capture_default_str();
   app.add_option("--max-clients", words.max_clients,

@@ -63,7 +63,8 @@ void StateSaver::Run() {
 }
 
 void StateSaver::Save(bool last) {
-  const auto failed = SaveInputState(path_, device_, sampler_.Kept());
+  bool replaced = false;
+  const auto failed = SaveInputState(path_, device_, sampler_.Kept(), &replaced);
   const uint64_t now = MonotonicNs();
   if (!failed) {
     if (failure_logged_at_) Log("input figures saved to " + path_ + " again");
@@ -76,20 +77,25 @@ void StateSaver::Save(bool last) {
     ++failures_unlogged_;
     return;
   }
-  std::string line = "cannot save the input figures: " + *failed;
+  std::string line = *failed;
   if (failures_unlogged_ > 0)
     line += " (" + std::to_string(failures_unlogged_) + " more failed saves since the last line)";
-  line += last ? "; the counts since the last save are lost"
-               : "; serving on, and trying again every --state-interval";
+  if (!last)
+    line += "; serving on, and trying again every --state-interval";
+  else if (replaced)
+    line += "; a power cut before the disk catches up may bring back the figures of the last save";
+  else
+    line += "; the counts since the last save are lost";
   Log(line);
   failure_logged_at_ = now;
   failures_unlogged_ = 0;
 }
 
 std::optional<KeptInputs> RestoreInputState(const std::string &path, const std::string &device) {
-  auto loaded = LoadInputState(path, device);
+  bool unusable = false;
+  auto loaded = LoadInputState(path, device, &unusable);
   if (const auto *why = std::get_if<std::string>(&loaded)) {
-    Log("input figures start from zero: " + *why);
+    Log("input figures start from zero: " + *why + (unusable ? "; " + SetAsideInputState(path) : ""));
     return std::nullopt;
   }
   Log("input figures restored from " + path + " (saved " + SavedAt(path) + ")");

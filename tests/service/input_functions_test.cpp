@@ -156,6 +156,18 @@ TEST(InputFunctionsTest, EachClearFlagClearsOnlyItsOwnFigures) {
   EXPECT_EQ(figures[2].falling, 4u);
   EXPECT_EQ(figures[1].latches, 0u);  // no new edge on DI1
   EXPECT_EQ(figures[0].rising, 0u);
+
+  // DI3, debounced 10 ms, rises at ms 340 and its on-time is cleared at ms
+  // 345 while the rise is still being debounced: nothing before the clear counts.
+  InputSettings debounced = Settings();
+  debounced.debounce_ns[3] = 10 * kMs;
+  InputFunctions later(debounced, 0, kStart);
+  const auto rise = [](uint64_t ms) -> uint8_t { return ms >= 340 ? 0x08 : 0; };
+  Sample(later, 1, 345, rise);
+  later.Clear(3, VDIO_CLEAR_ON_TIME);
+  Sample(later, 346, 400, rise);
+  EXPECT_EQ(later.Figures()[3].rising, 1u);
+  EXPECT_EQ(later.Figures()[3].on_time_ms, 55u);
 }
 
 TEST(InputFunctionsTest, RestoreCarriesOnFromKeptFiguresAndCountsWrap) {

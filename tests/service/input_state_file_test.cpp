@@ -152,6 +152,13 @@ TEST_F(InputStateFileTest, AFolderIsNeitherReadNorReplaced) {
   EXPECT_EQ(Files(), std::set<std::string>{"inputs.state"});
 }
 
+TEST_F(InputStateFileTest, ALeftoverOfASaveCutShortIsReplacedByTheNextSave) {
+  std::ofstream(path_ + ".new") << "half a save";
+  SaveSome();
+  EXPECT_EQ(Files(), std::set<std::string>{"inputs.state"});
+  EXPECT_EQ(LoadInputState(path_, kDevice).index(), 0u);
+}
+
 TEST_F(InputStateFileTest, AFailedSaveLeavesTheOldFileAndNoTemporary) {
   SaveSome();
   const std::string saved = Contents();

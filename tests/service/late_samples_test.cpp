@@ -1,5 +1,6 @@
 // The log of the sampler's late samples: at once when they start, then at
-// most once a minute with how many came since and how late.
+// most once a minute with how many came since and how late, or at once
+// when they get ten times later.
 #include "late_samples.h"
 
 #include <gtest/gtest.h>
@@ -22,7 +23,12 @@ TEST(LateSampleLogTest, SaysAtOnceWhenTheyStartThenAtMostOnceAMinuteWithHowManyS
   EXPECT_EQ(log.Observe(9, 0, 2 * kMs + kMinute),
             "sampler late: 8 more late samples since the last report, up to 7ms late: input "
             "counts may have missed pulses shorter than 8ms");
-  EXPECT_FALSE(log.Observe(9, 0, 3 * kMs + 2 * kMinute)) << "none since";
+  // Ten times later than the last line said: at once, whatever the minute.
+  EXPECT_FALSE(log.Observe(10, 69 * kMs, 3 * kMs + kMinute));
+  EXPECT_EQ(log.Observe(11, 70 * kMs, 4 * kMs + kMinute),
+            "sampler late: 2 more late samples since the last report, up to 70ms late: input "
+            "counts may have missed pulses shorter than 71ms");
+  EXPECT_FALSE(log.Observe(11, 0, 5 * kMs + 2 * kMinute)) << "none since";
 }
 
 }  // namespace
