@@ -9,7 +9,6 @@
 #include <utility>
 
 #include "clock.h"
-#include "quiet_thread.h"
 
 namespace dio_boardd {
 
@@ -55,11 +54,11 @@ InputSampler::InputSampler(vdio_board *board, const InputSettings &settings,
 InputSampler::~InputSampler() { Stop(); }
 
 std::optional<std::string> InputSampler::Start(bool realtime) {
-  thread_ = StartQuietThread([this] { Run(); });
+  thread_.Start([this] { Run(); });
   if (!realtime) return std::nullopt;
   sched_param param{};
   param.sched_priority = kRealtimePriority;
-  const int error = pthread_setschedparam(thread_.native_handle(), SCHED_FIFO, &param);
+  const int error = pthread_setschedparam(thread_.handle(), SCHED_FIFO, &param);
   if (error != 0) return RealtimeRefused(error);
   realtime_ = true;
   return std::nullopt;
@@ -67,7 +66,7 @@ std::optional<std::string> InputSampler::Start(bool realtime) {
 
 void InputSampler::Stop() {
   stopping_ = true;
-  if (thread_.joinable()) thread_.join();
+  thread_.Wait();
 }
 
 void InputSampler::Run() {

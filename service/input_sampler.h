@@ -14,9 +14,9 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "input_functions.h"
+#include "quiet_thread.h"
 #include "varnik_dio_board.h"
 
 namespace dio_boardd {
@@ -77,7 +77,7 @@ class InputSampler {
   uint64_t recent_worst_late_ns_ = 0;
   std::atomic<bool> stopping_{false};
   std::atomic<bool> realtime_{false};
-  std::thread thread_;
+  QuietThread thread_;
 };
 
 }  // namespace dio_boardd

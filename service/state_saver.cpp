@@ -7,7 +7,6 @@
 #include <variant>
 
 #include "clock.h"
-#include "quiet_thread.h"
 #include "input_state_file.h"
 #include "tool_messages.h"
 
@@ -36,7 +35,7 @@ StateSaver::StateSaver(const InputSampler &sampler, const std::string &path,
 
 StateSaver::~StateSaver() { EndThread(); }
 
-void StateSaver::Start() { thread_ = StartQuietThread([this] { Run(); }); }
+void StateSaver::Start() { thread_.Start([this] { Run(); }); }
 
 void StateSaver::StopAndSave() {
   EndThread();
@@ -49,7 +48,7 @@ void StateSaver::EndThread() {
     stopping_ = true;
   }
   wake_.notify_all();
-  if (thread_.joinable()) thread_.join();
+  thread_.Wait();
 }
 
 void StateSaver::Run() {

@@ -12,9 +12,9 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "input_sampler.h"
+#include "quiet_thread.h"
 
 namespace dio_boardd {
 
@@ -46,7 +46,7 @@ class StateSaver {
   std::mutex lock_;
   std::condition_variable wake_;
   bool stopping_ = false;
-  std::thread thread_;
+  QuietThread thread_;
   // While saves fail: when that was last logged, and failures since.
   std::optional<uint64_t> failure_logged_at_;
   uint64_t failures_unlogged_ = 0;
