@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "clock.h"
+#include "shared_names.h"
 #include "mbap_frame.h"
 
 namespace dio_modbusd {

@@ -7,7 +7,7 @@
 #include <array>
 #include <cstdint>
 
-#include "clock.h"
+#include "shared_names.h"
 
 namespace dio_modbusd {
 

@@ -13,7 +13,7 @@
 
 #include <cstdint>
 
-#include "line_io.h"
+#include "shared_names.h"
 #include "varnik_dio_board.h"
 
 namespace dio_modbusd {

@@ -17,8 +17,7 @@
 #include "device_errors.h"
 #include "gateway_options.h"
 #include "input_figures.h"
-#include "line_claim.h"
-#include "line_io.h"
+#include "shared_names.h"
 #include "listener.h"
 #include "log_queue.h"
 #include "server.h"
@@ -30,11 +29,6 @@ namespace {
 
 using namespace dio_modbusd;
 using namespace varnik::tools;
-
-// About a megabyte of lines waits for a reader that stopped reading.
-constexpr size_t kLogQueueLines = 8192;
-// How long a stop waits for that reader before the gateway exits anyway.
-constexpr std::chrono::milliseconds kLogDrainWait{1000};
 
 std::unique_ptr<LineIo> OpenLines(const GatewayOptions &options) {
   if (options.memory_lines) return MakeMemoryLines();
@@ -125,11 +119,5 @@ int main(int argc, char **argv) {
       "Exit status: 0 stopped by SIGHUP, SIGINT or SIGTERM (or --check passed), 1 device\n"
       "or network error, 2 usage error, 128+N stopped by another signal N.");
   if (const auto ended = ParseCommandLine(app, argc, argv)) return *ended;
-  try {
-    QueuedMessages messages(kLogQueueLines, kLogDrainWait);
-    return Run(words);
-  } catch (const std::exception &e) {
-    PrintError(std::string("cannot start the log writer: ") + e.what());
-    return kExitDeviceError;
-  }
+  return RunWithQueuedLog([&] { return Run(words); });
 }

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "clock.h"
+#include "shared_names.h"
 
 namespace dio_modbusd {
 

@@ -28,8 +28,7 @@
 
 #include "input_counters.h"
 #include "input_figures.h"
-#include "line_holder.h"
-#include "line_io.h"
+#include "shared_names.h"
 #include "watchdog.h"
 
 namespace dio_modbusd {

@@ -186,7 +186,7 @@ void Server::AnswerFrame(Connection &client, const MbapFrame &frame, TimePoint n
   }
   if (!answer.exception) watchdog_.Feed(now);
   if (answer.busy)
-    if (const auto line = busy_writes_.Refused(client.peer(), answer.held_by, now)) Log(*line);
+    if (const auto line = busy_writes_.Refused("a write of " + client.peer() + " (exception 0x06)", answer.held_by, now)) Log(*line);
   client.Queue(ReplyFrame(frame, answer.pdu));
   if (settings_.log_requests) LogRequest(client, frame, answer);
 }

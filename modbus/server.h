@@ -15,12 +15,10 @@
 #include <vector>
 
 #include "address_range.h"
-#include "busy_write_log.h"
-#include "clock.h"
+#include "shared_names.h"
 #include "connection.h"
 #include "input_counters.h"
 #include "input_figures.h"
-#include "line_io.h"
 #include "refusal_log.h"
 #include "register_map.h"
 #include "watchdog.h"

@@ -6,7 +6,7 @@
 
 #include <optional>
 
-#include "clock.h"
+#include "shared_names.h"
 
 namespace dio_modbusd {
 

@@ -31,11 +31,6 @@ namespace {
 using namespace dio_boardd;
 using namespace varnik::tools;
 
-// About a megabyte of lines waits for a reader that stopped reading.
-constexpr size_t kLogQueueLines = 8192;
-// How long a stop waits for that reader before the service exits anyway.
-constexpr std::chrono::milliseconds kLogDrainWait{1000};
-
 uint64_t NsOf(std::chrono::microseconds duration) {
   return static_cast<uint64_t>(duration.count()) * 1000;
 }
@@ -66,7 +61,7 @@ int Serve(const ServiceOptions &options) {
   if (const auto refused = sampler.Start(options.realtime)) PrintLine(*refused);
   StateSaver saver(sampler, options.state_file, options.device, NsOf(options.state_interval));
   saver.Start();
-  SystemdNotify notify;
+  varnik::tools::SystemdNotify notify;
   notify.Ready(MonotonicNs());
   PrintLine("serving " + options.device + " on " + options.socket_path);
   ServerSettings settings;
@@ -109,11 +104,5 @@ int main(int argc, char **argv) {
       "Exit status: 0 stopped by SIGHUP, SIGINT or SIGTERM (or --check passed), 1 device,\n"
       "socket or group error, 2 usage error, 128+N stopped by another signal N.");
   if (const auto ended = ParseCommandLine(app, argc, argv)) return *ended;
-  try {
-    QueuedMessages messages(kLogQueueLines, kLogDrainWait);
-    return Run(words);
-  } catch (const std::exception &e) {
-    PrintError(std::string("cannot start the log writer: ") + e.what());
-    return kExitDeviceError;
-  }
+  return RunWithQueuedLog([&] { return Run(words); });
 }

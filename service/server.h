@@ -30,6 +30,8 @@
 
 namespace dio_boardd {
 
+using varnik::tools::SystemdNotify;
+
 struct ServerSettings {
   uint64_t interval_ns = 10'000'000;
   unsigned max_clients = 64;

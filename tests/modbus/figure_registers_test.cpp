@@ -45,6 +45,7 @@ class StandInLines final : public LineIo {
   std::optional<LineHolder> HolderOf(int) const override { return std::nullopt; }
   int Claim(const struct vdio_claim &) override { return 0; }
   bool ThroughService() const override { return true; }
+  int NewWatch(uint32_t, uint32_t, uint32_t, vdio_watch **) const override { return -EOPNOTSUPP; }
 
   mutable std::array<vdio_input_stats, VDIO_INPUT_COUNT> figures{};
   mutable int reads = 0;

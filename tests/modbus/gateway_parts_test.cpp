@@ -7,7 +7,7 @@
 #include <netinet/in.h>
 
 #include "address_range.h"
-#include "busy_write_log.h"
+#include "shared_names.h"
 #include "input_counters.h"
 #include "refusal_log.h"
 #include "varnik_dio_board.h"
@@ -100,7 +100,7 @@ TEST(RefusalLogTest, TheFirstRefusalIsNamedTheRestCountedOncePerInterval) {
 TEST(BusyWriteLogTest, NamedOncePerLineAndHolderTheRepeatsCountedOncePerInterval) {
   BusyWriteLog log(seconds(10));
   const LineHolder mixer{VDIO_DO2, false, 1234, "mixer"};
-  EXPECT_EQ(log.Refused("127.0.0.1:4000", mixer, kStart),
+  EXPECT_EQ(log.Refused("a write of 127.0.0.1:4000 (exception 0x06)", mixer, kStart),
             "refused a write of 127.0.0.1:4000 (exception 0x06): DO2 is held by \"mixer\" (pid "
             "1234)");
   EXPECT_EQ(log.Refused("127.0.0.1:4001", mixer, kStart + seconds(1)), std::nullopt);
@@ -108,7 +108,8 @@ TEST(BusyWriteLogTest, NamedOncePerLineAndHolderTheRepeatsCountedOncePerInterval
   restarted.pid = 1240;
   EXPECT_NE(log.Refused("127.0.0.1:4001", restarted, kStart + seconds(2)), std::nullopt)
       << "another holder of the same line";
-  EXPECT_EQ(log.Refused("127.0.0.1:4001", LineHolder{VDIO_LED1, true, 0, ""}, kStart + seconds(3)),
+  EXPECT_EQ(log.Refused("a write of 127.0.0.1:4001 (exception 0x06)", LineHolder{VDIO_LED1, true, 0, ""},
+                        kStart + seconds(3)),
             "refused a write of 127.0.0.1:4001 (exception 0x06): LED1 is pulsing");
   EXPECT_EQ(log.Refused("127.0.0.1:4001", mixer, kStart + seconds(4)), std::nullopt);
   EXPECT_EQ(log.Tick(kStart + milliseconds(10999)), std::nullopt);

@@ -8,6 +8,8 @@
 #include <condition_variable>
 #include <csignal>
 #include <mutex>
+#include <optional>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -157,6 +159,19 @@ QueuedMessages::QueuedMessages(size_t capacity, std::chrono::milliseconds drain_
 QueuedMessages::~QueuedMessages() {
   SetMessageSink({});
   queue_.Close(drain_wait_);
+}
+
+int RunWithQueuedLog(const std::function<int()> &run) {
+  constexpr size_t kLines = 8192;
+  constexpr std::chrono::milliseconds kDrainWait{1000};
+  std::optional<QueuedMessages> messages;
+  try {
+    messages.emplace(kLines, kDrainWait);
+  } catch (const std::system_error &e) {
+    PrintError(std::string("cannot start the log writer: ") + e.what());
+    return kExitDeviceError;
+  }
+  return run();
 }
 
 }  // namespace varnik::tools

@@ -12,6 +12,7 @@
 #define VARNIK_TOOLS_LOG_QUEUE_H
 
 #include <chrono>
+#include <functional>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -73,6 +74,12 @@ class QueuedMessages {
   LogQueue queue_;
   std::chrono::milliseconds drain_wait_;
 };
+
+// A daemon's run after its command line was read: run() with the log
+// through a QueuedMessages of 8,192 lines (about a megabyte waits for a
+// reader that stopped reading), which a stop waits for at most 1 s. A
+// writer thread that cannot start is reported: status kExitDeviceError.
+int RunWithQueuedLog(const std::function<int()> &run);
 
 }  // namespace varnik::tools
 

@@ -1,8 +1,9 @@
-// dio-modbusd --claim: the gateway's claim on every line it writes (the
-// outputs and the LEDs), held for it by the board service, so that a
-// gateway that dies or hangs still leaves the outputs in their safe state.
-#ifndef DIO_MODBUSD_LINE_CLAIM_H
-#define DIO_MODBUSD_LINE_CLAIM_H
+// A gateway's --claim (dio-modbusd, dio-mqttd): its claim on every line it
+// writes (the outputs and the LEDs), held for it by the board service, so
+// that a gateway that dies or hangs still leaves the outputs in their safe
+// state.
+#ifndef VARNIK_TOOLS_LINE_CLAIM_H
+#define VARNIK_TOOLS_LINE_CLAIM_H
 
 #include <cstdint>
 #include <optional>
@@ -11,12 +12,12 @@
 #include "clock.h"
 #include "line_io.h"
 
-namespace dio_modbusd {
+namespace varnik::tools {
 
 struct ClaimSettings {
   uint8_t safe_outputs = 0;             // the LEDs' safe state is dark
   std::optional<Microseconds> lease;    // none: no lease
-  std::string consumer = "dio-modbusd";  // shown to other clients, logged by the service
+  std::string consumer;  // shown to other clients, logged by the service
 };
 
 // Throws std::runtime_error, saying what to do, when lines on device are
@@ -28,6 +29,6 @@ void RequireClaimsKept(const LineIo &lines, const std::string &device);
 // then), or varnik::tools::DeviceError when the board fails.
 void ClaimLines(LineIo &lines, const std::string &device, const ClaimSettings &settings);
 
-}  // namespace dio_modbusd
+}  // namespace varnik::tools
 
 #endif

@@ -1,6 +1,6 @@
 #include "busy_write_log.h"
 
-namespace dio_modbusd {
+namespace varnik::tools {
 
 namespace {
 
@@ -10,13 +10,13 @@ constexpr size_t kMaxNamed = 256;
 
 }  // namespace
 
-std::optional<std::string> BusyWriteLog::Refused(const std::string &peer,
+std::optional<std::string> BusyWriteLog::Refused(const std::string &write,
                                                  const std::optional<LineHolder> &holder,
                                                  TimePoint now) {
   const LineHolder who = holder.value_or(LineHolder{-1, false, 0, ""});
   if (named_.size() >= kMaxNamed) named_.clear();
   if (named_.insert(Key{who.line, who.pulsing, who.pid, who.consumer}).second)
-    return "refused a write of " + peer + " (exception 0x06): " +
+    return "refused " + write + ": " +
            (holder ? Describe(*holder) : std::string("its line was held by another client"));
   if (counted_++ == 0) counting_since_ = now;
   return std::nullopt;
@@ -42,4 +42,4 @@ std::optional<std::string> BusyWriteLog::CountLine(TimePoint now) {
   return line;
 }
 
-}  // namespace dio_modbusd
+}  // namespace varnik::tools

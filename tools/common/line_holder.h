@@ -1,12 +1,12 @@
-// Who keeps the gateway from writing a line: another client's claim on it,
+// Who keeps a gateway from writing a line: another client's claim on it,
 // held through the board service, or a pulse the service is carrying out.
-#ifndef DIO_MODBUSD_LINE_HOLDER_H
-#define DIO_MODBUSD_LINE_HOLDER_H
+#ifndef VARNIK_TOOLS_LINE_HOLDER_H
+#define VARNIK_TOOLS_LINE_HOLDER_H
 
 #include <cstdint>
 #include <string>
 
-namespace dio_modbusd {
+namespace varnik::tools {
 
 struct LineHolder {
   int line = 0;           // the board's line number (VDIO_DO0..VDIO_LED3)
@@ -18,6 +18,6 @@ struct LineHolder {
 // 'DO3 is held by "mixer" (pid 1234)', 'LED2 is pulsing'.
 std::string Describe(const LineHolder &holder);
 
-}  // namespace dio_modbusd
+}  // namespace varnik::tools
 
 #endif

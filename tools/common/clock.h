@@ -1,16 +1,16 @@
-// The one clock of the gateway: monotonic, so that a change of the wall
+// The one clock of a gateway: monotonic, so that a change of the wall
 // clock never trips the watchdog or closes a connection.
-#ifndef DIO_MODBUSD_CLOCK_H
-#define DIO_MODBUSD_CLOCK_H
+#ifndef VARNIK_TOOLS_CLOCK_H
+#define VARNIK_TOOLS_CLOCK_H
 
 #include <chrono>
 
-namespace dio_modbusd {
+namespace varnik::tools {
 
 using Clock = std::chrono::steady_clock;
 using TimePoint = Clock::time_point;
 using Microseconds = std::chrono::microseconds;
 
-}  // namespace dio_modbusd
+}  // namespace varnik::tools
 
 #endif

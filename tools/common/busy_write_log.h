@@ -2,8 +2,8 @@
 // line, in the log: named once per line and holder, so that a controller
 // that keeps writing a line held elsewhere does not fill a rate-limited
 // journal; the repeats are counted, one line per interval.
-#ifndef DIO_MODBUSD_BUSY_WRITE_LOG_H
-#define DIO_MODBUSD_BUSY_WRITE_LOG_H
+#ifndef VARNIK_TOOLS_BUSY_WRITE_LOG_H
+#define VARNIK_TOOLS_BUSY_WRITE_LOG_H
 
 #include <optional>
 #include <set>
@@ -13,16 +13,18 @@
 #include "clock.h"
 #include "line_holder.h"
 
-namespace dio_modbusd {
+namespace varnik::tools {
 
 class BusyWriteLog {
  public:
   explicit BusyWriteLog(Microseconds interval) : interval_(interval) {}
 
-  // A write of peer was refused since holder holds its line (nothing: the
-  // holder was gone when asked). The line to log for the first refusal of
-  // that line by that holder, nothing for a repeat, which is counted.
-  std::optional<std::string> Refused(const std::string &peer,
+  // A write was refused since holder holds its line (nothing: the holder
+  // was gone when asked); write says whose, as each gateway puts it ("a
+  // write of 10.0.0.5:40000 (exception 0x06)", "a set on PREFIX/ID/DO3/set").
+  // The line to log for the first refusal of that line by that holder,
+  // nothing for a repeat, which is counted.
+  std::optional<std::string> Refused(const std::string &write,
                                      const std::optional<LineHolder> &holder, TimePoint now);
 
   // Once an interval is over, the count of the refusals it did not name.
@@ -41,6 +43,6 @@ class BusyWriteLog {
   std::optional<TimePoint> counting_since_;
 };
 
-}  // namespace dio_modbusd
+}  // namespace varnik::tools
 
 #endif

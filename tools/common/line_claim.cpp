@@ -8,7 +8,7 @@
 
 #include "device_errors.h"
 
-namespace dio_modbusd {
+namespace varnik::tools {
 
 namespace {
 
@@ -58,7 +58,7 @@ void ClaimLines(LineIo &lines, const std::string &device, const ClaimSettings &s
     throw std::runtime_error("--claim: cannot claim the outputs and LEDs: " + FirstHeldLine(lines) +
                              "; stop that client or have it release the line, or leave out "
                              "--claim");
-  throw varnik::tools::DeviceError(device, -result);
+  throw DeviceError(device, -result);
 }
 
-}  // namespace dio_modbusd
+}  // namespace varnik::tools

@@ -10,7 +10,7 @@
 
 #include "tool_messages.h"
 
-namespace dio_boardd {
+namespace varnik::tools {
 
 namespace {
 
@@ -73,4 +73,4 @@ void SystemdNotify::Send(const std::string &message) {
     varnik::tools::PrintLine("cannot tell systemd " + message + ": " + std::strerror(errno));
 }
 
-}  // namespace dio_boardd
+}  // namespace varnik::tools

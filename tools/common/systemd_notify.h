@@ -1,16 +1,16 @@
-// Telling systemd how the service is: READY=1 once it serves, WATCHDOG=1
+// Telling systemd how a daemon is: READY=1 once it serves, WATCHDOG=1
 // every half of $WATCHDOG_USEC from the serving loop, each one datagram to
 // $NOTIFY_SOCKET (a path, or an abstract name written "@name"). Written
 // here rather than taken from libsystemd, which the board's i386 build
 // would need as well. Without $NOTIFY_SOCKET it does nothing.
-#ifndef DIO_BOARDD_SYSTEMD_NOTIFY_H
-#define DIO_BOARDD_SYSTEMD_NOTIFY_H
+#ifndef VARNIK_TOOLS_SYSTEMD_NOTIFY_H
+#define VARNIK_TOOLS_SYSTEMD_NOTIFY_H
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
-namespace dio_boardd {
+namespace varnik::tools {
 
 class SystemdNotify {
  public:
@@ -36,6 +36,6 @@ class SystemdNotify {
   bool ready_ = false;
 };
 
-}  // namespace dio_boardd
+}  // namespace varnik::tools
 
 #endif

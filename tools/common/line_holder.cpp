@@ -2,7 +2,7 @@
 
 #include "varnik_dio_board.h"
 
-namespace dio_modbusd {
+namespace varnik::tools {
 
 std::string Describe(const LineHolder &holder) {
   const char *name = vdio_line_name(holder.line);
@@ -11,4 +11,4 @@ std::string Describe(const LineHolder &holder) {
   return line + " is held by \"" + holder.consumer + "\" (pid " + std::to_string(holder.pid) + ")";
 }
 
-}  // namespace dio_modbusd
+}  // namespace varnik::tools

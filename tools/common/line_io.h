@@ -1,8 +1,9 @@
-// The lines the gateway serves: the board itself, or (for the benchmark
-// only) the same three groups held in memory, so that the cost of the board
-// can be measured against a server that answers without it.
-#ifndef DIO_MODBUSD_LINE_IO_H
-#define DIO_MODBUSD_LINE_IO_H
+// The lines a gateway (dio-modbusd, dio-mqttd) serves: the board itself,
+// or (for a benchmark only) the same three groups held in memory, so that
+// the cost of the board can be measured against a server that answers
+// without it.
+#ifndef VARNIK_TOOLS_LINE_IO_H
+#define VARNIK_TOOLS_LINE_IO_H
 
 #include <cstdint>
 #include <memory>
@@ -12,7 +13,7 @@
 #include "line_holder.h"
 #include "varnik_dio_board.h"
 
-namespace dio_modbusd {
+namespace varnik::tools {
 
 class LineIo {
  public:
@@ -39,6 +40,10 @@ class LineIo {
   // Clears what (VDIO_CLEAR_*) of input line's figures in the service, for
   // every client: 0 or -EOPNOTSUPP as above.
   virtual int ClearInputStats(int line, uint32_t what) = 0;
+  // vdio_watch_new on this handle: 0 with *watch the caller's to free, or a
+  // negative errno value (-EOPNOTSUPP for lines in memory).
+  virtual int NewWatch(uint32_t lines, uint32_t interval_us, uint32_t debounce_us,
+                       vdio_watch **watch) const = 0;
 };
 
 // Opens the board on device; throws varnik::tools::DeviceError naming it.
@@ -47,6 +52,6 @@ std::unique_ptr<LineIo> OpenBoardLines(const std::string &device);
 // Lines in memory, all inactive: the benchmark's baseline, never a board.
 std::unique_ptr<LineIo> MakeMemoryLines();
 
-}  // namespace dio_modbusd
+}  // namespace varnik::tools
 
 #endif

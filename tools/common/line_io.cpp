@@ -5,7 +5,7 @@
 
 #include "device_errors.h"
 
-namespace dio_modbusd {
+namespace varnik::tools {
 
 namespace {
 
@@ -62,10 +62,14 @@ class BoardLines final : public LineIo {
   int ClearInputStats(int line, uint32_t what) override {
     return CheckKept(vdio_clear_input_stats(board_, line, what));
   }
+  int NewWatch(uint32_t lines, uint32_t interval_us, uint32_t debounce_us,
+               vdio_watch **watch) const override {
+    return vdio_watch_new(board_, lines, interval_us, debounce_us, watch);
+  }
 
  private:
   void Check(int result) const {
-    if (result < 0) throw varnik::tools::DeviceError(device_, -result);
+    if (result < 0) throw DeviceError(device_, -result);
   }
   // -EOPNOTSUPP: nobody keeps the inputs' figures, for the caller to answer.
   int CheckKept(int result) const {
@@ -102,6 +106,7 @@ class MemoryLines final : public LineIo {
   bool ThroughService() const override { return false; }
   int ReadInputStats(vdio_input_stats *) const override { return -EOPNOTSUPP; }
   int ClearInputStats(int, uint32_t) override { return -EOPNOTSUPP; }
+  int NewWatch(uint32_t, uint32_t, uint32_t, vdio_watch **) const override { return -EOPNOTSUPP; }
 
  private:
   vdio_state state_{};
@@ -112,10 +117,10 @@ class MemoryLines final : public LineIo {
 std::unique_ptr<LineIo> OpenBoardLines(const std::string &device) {
   vdio_board *board = nullptr;
   const int result = vdio_open(device.c_str(), &board);
-  if (result < 0) throw varnik::tools::DeviceError(device, -result);
+  if (result < 0) throw DeviceError(device, -result);
   return std::make_unique<BoardLines>(board, device);
 }
 
 std::unique_ptr<LineIo> MakeMemoryLines() { return std::make_unique<MemoryLines>(); }
 
-}  // namespace dio_modbusd
+}  // namespace varnik::tools
