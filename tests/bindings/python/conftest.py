@@ -4,16 +4,12 @@ simulated board's steering API, and the check that the board is simulated.
 run-pytest starts the interpreter with the simulated board preloaded; no
 test runs unless its calls are the ones the process resolves."""
 
-import ctypes
 import gc
-import grp
 import os
-import select
 import shutil
-import signal
 import subprocess
+import sys
 import tempfile
-import time
 from pathlib import Path
 from typing import Callable, Iterator, List
 
@@ -21,33 +17,15 @@ import pytest
 
 import varnik_dio
 
-DIO_SIM = os.environ["DIO_SIM"]
-DIO_BOARDD = os.environ["DIO_BOARDD"]
-
-_SIM = ctypes.CDLL(None)  # the preloaded board's steering API, in this process
+# The board fixtures shared with dio-mqttd's tests; PYTHONPATH names the
+# package's sources alone, which test_packaging builds from.
+sys.path.append(str(Path(__file__).resolve().parents[2] / "common"))
+from board_processes import (DIO_SIM, SIM as _SIM, BoardService, dio_sim,  # noqa: E402,F401
+                             new_board_file, require_simulated_board)
 
 
 def pytest_sessionstart(session: pytest.Session) -> None:
-    try:
-        interposing = _SIM.varnik_sim_interposing()
-    except AttributeError:
-        interposing = 0
-    if interposing != 1:
-        pytest.exit("the simulated board is not preloaded: run the tests through "
-                    "tests/bindings/python/run-pytest (ctest does)", returncode=2)
-
-
-def dio_sim(board_file: Path, *words: str) -> subprocess.CompletedProcess:
-    """Runs dio-sim on board_file (the preload and its throwaway board are
-    inherited); fails the test on a non-zero exit."""
-    return subprocess.run([DIO_SIM, "--board", str(board_file), *words], check=True,
-                          capture_output=True, text=True, timeout=30)
-
-
-def new_board_file(path: Path) -> Path:
-    """A fresh board file at path: outputs inactive, LEDs dark, inputs inactive."""
-    dio_sim(path, "new")
-    return path
+    require_simulated_board()
 
 
 @pytest.fixture
@@ -116,53 +94,6 @@ def flip_later(board_file: Path, *steps: object) -> subprocess.Popen:
 
 def finished(process: subprocess.Popen) -> None:
     assert process.wait(timeout=30) == 0
-
-
-class BoardService:
-    """dio-boardd serving a board file on a socket of its own, its state
-    file beside the socket."""
-
-    def __init__(self, board_file: Path, socket: Path, *options: str) -> None:
-        self.board_file = board_file
-        self.socket = socket
-        group = grp.getgrgid(os.getgid()).gr_name  # a group this user is in
-        self.process = subprocess.Popen(
-            [DIO_BOARDD, "--device", str(board_file), "--socket", str(socket), "--group", group,
-             "--state-file", str(socket.parent / "inputs.state"), *options],
-            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        self.log = ""
-        self.read_log_until("serving", timeout=10)
-
-    def read_log_until(self, word: str, timeout: float) -> None:
-        """Reads its standard error into log until word is there; fails the
-        test at the timeout or when the service ends first."""
-        deadline = time.monotonic() + timeout
-        while word not in self.log:
-            if not self._read_log(max(0.0, deadline - time.monotonic())):
-                self.process.kill()
-                raise AssertionError(f"dio-boardd did not say {word!r}: {self.log}")
-
-    def said(self, word: str) -> bool:
-        """Whether its standard error holds word by now, without waiting."""
-        while word not in self.log and self._read_log(0):
-            pass
-        return word in self.log
-
-    def _read_log(self, timeout: float) -> bool:
-        ready, _, _ = select.select([self.process.stderr], [], [], timeout)
-        chunk = os.read(self.process.stderr.fileno(), 4096) if ready else b""
-        self.log += chunk.decode(errors="replace")
-        return bool(chunk)
-
-    def stop(self) -> None:
-        if self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-        try:
-            self.process.communicate(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.communicate()
-            raise
 
 
 @pytest.fixture
