@@ -9,7 +9,8 @@
 # not root. VARNIK_NO_INSTALL=1 makes it stop with the list instead.
 
 # What building varnik_dio needs, tests aside.
-VARNIK_BUILD_PACKAGES=(cmake make g++ pkg-config libcli11-dev nlohmann-json3-dev libmodbus-dev)
+VARNIK_BUILD_PACKAGES=(cmake make g++ pkg-config libcli11-dev nlohmann-json3-dev libmodbus-dev
+  libmosquitto-dev)
 
 # What testing varnik_dio needs beyond building it.
 VARNIK_TEST_PACKAGES=(
@@ -21,6 +22,8 @@ VARNIK_TEST_PACKAGES=(
   python3-pytest python3-build        # the Python package's tests and wheel
   python3-setuptools python3-wheel
   mbpoll                              # a Modbus client, for dio-modbusd end to end
+  mosquitto mosquitto-clients         # a broker and its clients, for dio-mqttd end to end
+  python3-paho-mqtt openssl           # the tests' MQTT client; their TLS certificates
   systemd                             # systemd-analyze, for dio-modbusd's unit
 )
 
@@ -36,9 +39,9 @@ VARNIK_PACKAGING_PACKAGES=(
 # And for the board's i386 packages on an amd64 machine: gcc's 32-bit
 # support, and the "Multi-Arch: same" libraries needed for i386 too:
 # Debian's i386 runtime, which dpkg-shlibdeps must name, and the i386
-# libmodbus the 32-bit dio-modbusd links.
+# libmodbus and libmosquitto the 32-bit dio-modbusd and dio-mqttd link.
 VARNIK_I386_COMPILER_PACKAGES=(g++-multilib)
-VARNIK_I386_LIBRARIES=(libc6 libstdc++6 libgcc-s1 libmodbus-dev)
+VARNIK_I386_LIBRARIES=(libc6 libstdc++6 libgcc-s1 libmodbus-dev libmosquitto-dev)
 
 # shellcheck source=multiarch-pins.bash
 . "$(dirname "${BASH_SOURCE[0]}")/multiarch-pins.bash"

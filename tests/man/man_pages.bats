@@ -10,7 +10,7 @@ load ../common/tool_helpers
 
 setup() {
   IFS=':' read -r -a PAGES <<<"$VARNIK_MAN_PAGES"
-  [ "${#PAGES[@]}" -eq 8 ]
+  [ "${#PAGES[@]}" -eq 9 ]
 }
 
 page_named() {
