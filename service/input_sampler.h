@@ -77,7 +77,7 @@ class InputSampler {
   uint64_t recent_worst_late_ns_ = 0;
   std::atomic<bool> stopping_{false};
   std::atomic<bool> realtime_{false};
-  QuietThread thread_;
+  varnik::tools::QuietThread thread_;
 };
 
 }  // namespace dio_boardd

@@ -46,7 +46,7 @@ class StateSaver {
   std::mutex lock_;
   std::condition_variable wake_;
   bool stopping_ = false;
-  QuietThread thread_;
+  varnik::tools::QuietThread thread_;
   // While saves fail: when that was last logged, and failures since.
   std::optional<uint64_t> failure_logged_at_;
   uint64_t failures_unlogged_ = 0;

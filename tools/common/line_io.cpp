@@ -66,6 +66,17 @@ class BoardLines final : public LineIo {
                vdio_watch **watch) const override {
     return vdio_watch_new(board_, lines, interval_us, debounce_us, watch);
   }
+  int Pulse(int line, uint64_t width_us, uint32_t count, uint64_t period_us) override {
+    return vdio_pulse(board_, line, width_us, count, period_us);
+  }
+  int GetClaim(int line, vdio_claim_info *info) const override {
+    info->size = sizeof *info;
+    return vdio_get_claim(board_, line, info);
+  }
+  int ReadSamplerInfo(vdio_sampler_info *info) const override {
+    info->size = sizeof *info;
+    return vdio_get_sampler_info(board_, info);
+  }
 
  private:
   void Check(int result) const {

@@ -5,6 +5,7 @@
 #ifndef VARNIK_TOOLS_LINE_IO_H
 #define VARNIK_TOOLS_LINE_IO_H
 
+#include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -44,6 +45,24 @@ class LineIo {
   // negative errno value (-EOPNOTSUPP for lines in memory).
   virtual int NewWatch(uint32_t lines, uint32_t interval_us, uint32_t debounce_us,
                        vdio_watch **watch) const = 0;
+  // vdio_pulse on this handle: 0, -EBUSY (held or pulsing), or another
+  // negative errno value; -EOPNOTSUPP for lines in memory.
+  virtual int Pulse(int line, uint64_t width_us, uint32_t count, uint64_t period_us) {
+    (void)line, (void)width_us, (void)count, (void)period_us;
+    return -EOPNOTSUPP;
+  }
+  // vdio_get_claim on this handle (info->size set here): 1 held, 0 not
+  // held, or a negative errno value (-EOPNOTSUPP: nobody keeps claims).
+  virtual int GetClaim(int line, vdio_claim_info *info) const {
+    (void)line, (void)info;
+    return -EOPNOTSUPP;
+  }
+  // vdio_get_sampler_info (info->size set here): 0, or -EOPNOTSUPP where
+  // no service samples the inputs.
+  virtual int ReadSamplerInfo(vdio_sampler_info *info) const {
+    (void)info;
+    return -EOPNOTSUPP;
+  }
 };
 
 // Opens the board on device; throws varnik::tools::DeviceError naming it.

@@ -1,14 +1,16 @@
-// A thread of the service that takes no signal: they all land on the
-// server's thread, whose ppoll() they must wake (and under an emulator a
-// signal on another thread can deadlock it).
+// Internal to the project's tools; not a stable interface.
+//
+// A daemon's thread that takes no signal: they all land on the main
+// thread, whose poll they must wake (and under an emulator a signal on
+// another thread can deadlock it).
 //
 // It is never joined: under qemu-user, the i386 tests' emulator,
 // pthread_join fails with EDEADLK once the process has handled a signal, as
 // a stopping service has. Wait() waits instead until the body has returned,
 // told through a state the thread shares, so that the body's object may go
 // once Wait() returns.
-#ifndef DIO_BOARDD_QUIET_THREAD_H
-#define DIO_BOARDD_QUIET_THREAD_H
+#ifndef VARNIK_TOOLS_QUIET_THREAD_H
+#define VARNIK_TOOLS_QUIET_THREAD_H
 
 #include <pthread.h>
 #include <signal.h>
@@ -19,7 +21,7 @@
 #include <thread>
 #include <utility>
 
-namespace dio_boardd {
+namespace varnik::tools {
 
 class QuietThread {
  public:
@@ -77,6 +79,6 @@ class QuietThread {
   pthread_t handle_{};
 };
 
-}  // namespace dio_boardd
+}  // namespace varnik::tools
 
 #endif

@@ -1,0 +1,1 @@
+#include "event_hub.h"

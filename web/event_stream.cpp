@@ -1,0 +1,1 @@
+#include "event_stream.h"

@@ -1,0 +1,1 @@
+#include "http_exchange.h"

@@ -1,0 +1,1 @@
+#include "line_json.h"

@@ -1,0 +1,1 @@
+#include "listen_address.h"

@@ -1,0 +1,1 @@
+#include "static_files.h"

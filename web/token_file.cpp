@@ -1,0 +1,1 @@
+#include "token_file.h"
