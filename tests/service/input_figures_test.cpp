@@ -167,7 +167,10 @@ TEST_F(InputFiguresTest, CountsFrequencyAndOnTimeFollowTheInputsAndSurviveAClean
                  "; its generator: " + std::to_string(report.late_edges) + " late edges (worst " +
                  std::to_string(report.worst_late_ns / 1000) + "us)");
     const uint64_t edges = drive.counted;
-    EXPECT_EQ(figures.latches, edges ? VDIO_INPUT_ROSE | VDIO_INPUT_FELL : 0u);
+    // The latches follow the counts, whether these are exact or, on a
+    // loaded machine, off by the pulses that lateness explains (below).
+    EXPECT_EQ(figures.latches, (figures.rising ? VDIO_INPUT_ROSE : 0u) |
+                                   (figures.falling ? VDIO_INPUT_FELL : 0u));
     // A phase seen up to an interval and both lateness off; exact only when
     // that cannot cross the input's shortest phase or its debounce.
     const uint64_t late_ns = sampler.interval_ns + sampler.worst_late_ns + report.worst_late_ns;
