@@ -5,12 +5,17 @@
 
 #include <chrono>
 #include <future>
+#include <cstring>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "board_access.h"
+#include "device_errors.h"
 #include "event_hub.h"
 #include "line_json.h"
 #include "metrics.h"
@@ -213,6 +218,122 @@ TEST(MetricsTest, ALostBoardKeepsItsFamiliesWithoutSamples) {
                 series.rfind("varnik_dio_sampler_", 0) != 0 &&
                 series.rfind("varnik_dio_input_count", 0) != 0)
         << series << " of a lost board";
+}
+
+// The board behind every handle the stand-in opener makes: lost (every
+// call fails as a service gone), claimed by "mixer", or pulsing.
+struct StandInBoard {
+  bool lost = false;
+  bool held = false;
+  int pulse_result = 0;
+  std::vector<std::pair<bool, uint8_t>> writes;  // (leds, values) of each write
+};
+
+class StandInLines final : public varnik::tools::LineIo {
+ public:
+  StandInLines(std::shared_ptr<StandInBoard> board) : board_(std::move(board)) {}
+  vdio_state Read() const override { return Check(), vdio_state{0, 0x08, 0}; }
+  uint8_t ReadInputs() const override { return Check(), 0; }
+  bool WriteOutputs(uint8_t mask, uint8_t values) override { return Record(false, mask, values); }
+  bool WriteLeds(uint8_t mask, uint8_t values) override { return Record(true, mask, values); }
+  std::optional<varnik::tools::LineHolder> HolderOf(int line) const override {
+    Check();
+    if (!board_->held) return std::nullopt;
+    return varnik::tools::LineHolder{line, false, 4321, "mixer"};
+  }
+  int Claim(const struct vdio_claim &) override { return 0; }
+  bool ThroughService() const override { return true; }
+  int ReadInputStats(vdio_input_stats *) const override { return Check(), -EOPNOTSUPP; }
+  int ClearInputStats(int, uint32_t) override { return -EOPNOTSUPP; }
+  int NewWatch(uint32_t, uint32_t, uint32_t, vdio_watch **) const override { return -EOPNOTSUPP; }
+  int Pulse(int, uint64_t, uint32_t, uint64_t) override { return board_->pulse_result; }
+  int GetClaim(int line, vdio_claim_info *info) const override {
+    *info = vdio_claim_info{sizeof *info, 0, 0, 0, {}};
+    if (line == VDIO_LED1) info->flags = VDIO_CLAIM_INFO_PULSING;
+    if (line != VDIO_DO3 || !board_->held) return 0;
+    info->flags = VDIO_CLAIM_INFO_SAFE_VALUE | VDIO_CLAIM_INFO_LEASE_OUT;
+    info->pid = 4321;
+    info->lease_ms = 250;
+    std::strcpy(info->consumer, "mixer");
+    return 1;
+  }
+
+ private:
+  void Check() const {
+    if (board_->lost) throw varnik::tools::DeviceError(VDIO_SERVICE_SOCKET, ECONNRESET);
+  }
+  bool Record(bool leds, uint8_t mask, uint8_t values) {
+    Check();
+    if (board_->held) return false;
+    board_->writes.emplace_back(leds, static_cast<uint8_t>(mask | values << 4));
+    return true;
+  }
+  std::shared_ptr<StandInBoard> board_;
+};
+
+class BoardAccessTest : public ::testing::Test {
+ protected:
+  void SetUp() override { access_.OpenOrThrow(); }
+  std::shared_ptr<StandInBoard> board_ = std::make_shared<StandInBoard>();
+  BoardAccess access_{VDIO_SERVICE_SOCKET, [board = board_](const std::string &device) {
+                        if (board->lost) throw varnik::tools::DeviceError(device, ECONNREFUSED);
+                        return std::make_unique<StandInLines>(board);
+                      }};
+};
+
+TEST_F(BoardAccessTest, ALostServiceSaysWhyUntilTheOpenerBringsItBack) {
+  board_->lost = true;
+  const WriteOutcome lost = access_.Write(VDIO_DO3, 1);
+  EXPECT_EQ(lost.status, WriteStatus::kLost);
+  EXPECT_EQ(lost.message, "the board service at /run/varnik-dio/board.sock is out of reach: "
+                          "Connection reset by peer; dio-webd connects again every second");
+  EXPECT_FALSE(access_.Connected());
+  EXPECT_FALSE(access_.Snapshot().connected);
+  EXPECT_FALSE(access_.Reopen());
+  EXPECT_NE(access_.Snapshot().lost_reason.find("Connection refused"), std::string::npos);
+  board_->lost = false;
+  EXPECT_TRUE(access_.Reopen());
+  EXPECT_EQ(access_.Write(VDIO_DO3, 1).status, WriteStatus::kDone);
+  EXPECT_EQ(access_.Write(VDIO_LED2, 0).status, WriteStatus::kDone);
+  EXPECT_EQ(board_->writes, (std::vector<std::pair<bool, uint8_t>>{{false, 0x88}, {true, 0x02}}));
+}
+
+TEST_F(BoardAccessTest, RefusedWritesAndPulsesNameTheHolder) {
+  board_->held = true;
+  const WriteOutcome held = access_.Write(VDIO_LED2, 1);
+  EXPECT_EQ(held.status, WriteStatus::kHeld);
+  ASSERT_TRUE(held.holder);
+  EXPECT_EQ(held.message, "LED2 is held by \"mixer\" (pid 4321)");
+  board_->pulse_result = -EBUSY;
+  EXPECT_EQ(access_.Pulse(VDIO_DO0, 1000).status, WriteStatus::kHeld);
+  board_->pulse_result = -EOPNOTSUPP;
+  const WriteOutcome direct = access_.Pulse(VDIO_DO0, 1000);
+  EXPECT_EQ(direct.status, WriteStatus::kRefused);
+  EXPECT_EQ(direct.message.rfind("pulses need the board service", 0), 0u) << direct.message;
+  EXPECT_EQ(access_.Write(VDIO_DI3, 1).status, WriteStatus::kRefused);
+  board_->pulse_result = -ECONNRESET;
+  EXPECT_EQ(access_.Pulse(VDIO_DO0, 1000).status, WriteStatus::kLost);
+  EXPECT_FALSE(access_.Connected());
+}
+
+TEST_F(BoardAccessTest, ASnapshotDecodesTheClaims) {
+  board_->held = true;
+  const BoardSnapshot snapshot = access_.Snapshot();
+  ASSERT_TRUE(snapshot.connected);
+  EXPECT_TRUE(snapshot.claims_known);
+  EXPECT_EQ(LevelOf(snapshot, VDIO_DO3), 1);
+  const auto &claim = snapshot.claims[VDIO_DO3];
+  ASSERT_TRUE(claim && claim->held);
+  EXPECT_EQ(claim->consumer, "mixer");
+  EXPECT_EQ(claim->safe_value, 1);
+  EXPECT_TRUE(claim->lease_out);
+  EXPECT_FALSE(claim->keep);
+  ASSERT_TRUE(snapshot.claims[VDIO_LED1]);
+  EXPECT_TRUE(snapshot.claims[VDIO_LED1]->pulsing);
+  EXPECT_FALSE(snapshot.claims[VDIO_LED1]->held);
+  EXPECT_FALSE(snapshot.claims[VDIO_DO4]);
+  EXPECT_FALSE(snapshot.figures_kept);
+  EXPECT_FALSE(snapshot.sampler_known);
 }
 
 }  // namespace
