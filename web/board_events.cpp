@@ -88,7 +88,7 @@ void Pump::WhileLost(TimePoint now) {
   }
   next_reopen_ = now + settings_.reconnect_every;
   if (!board_.Reopen()) return;
-  PrintLine("the board at " + board_.device() + " is in reach again");
+  PrintLine("connected to " + board_.device() + " again");
   told_lost_ = false;
   Publish("board", BoardStatusJson(true, ""));
   snapshot_due_ = true;
