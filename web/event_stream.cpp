@@ -38,7 +38,10 @@ void ServeEvents(Exchange &exchange, EventHub &hub, BoardAccess &board,
   }
   const std::string snapshot = FrameEvent("snapshot", BoardJson(board.Snapshot()).dump());
   // No buffering in a proxy in front: each event is worth sending at once.
-  if (!exchange.StartStream("text/event-stream", {{"X-Accel-Buffering", "no"}})) return;
+  // The stream has no length: its end is the connection's.
+  if (!exchange.StartStream("text/event-stream",
+                            {{"X-Accel-Buffering", "no"}, {"Connection", "close"}}))
+    return;
   if (exchange.method() == "HEAD" || !exchange.Write(snapshot)) return;
   std::string event;
   for (;;) {

@@ -134,6 +134,8 @@ WebServer::WebServer(const ServerOptions &options, BoardAccess &board, EventHub 
       routes_(board, hub, counters, PolicyOf(options), options.www),
       gate_(std::make_unique<RequestGate>(this)) {}
 
+WebServer::~WebServer() { Stop(); }
+
 void WebServer::Start() {
   const std::string listening = options_.listen.Text();
   const std::string threads = std::to_string(options_.max_event_clients + 16);

@@ -25,7 +25,7 @@ class WebServer {
  public:
   WebServer(const ServerOptions &options, BoardAccess &board, EventHub &hub,
             LineCounters &counters);
-  ~WebServer() { Stop(); }
+  ~WebServer();
   WebServer(const WebServer &) = delete;
   WebServer &operator=(const WebServer &) = delete;
 
