@@ -184,8 +184,15 @@ function onBoard(status) {
     clearOutage('board');
     paintAll();
   } else {
-    setOutage('board', `The board is out of reach: ${status.error || 'no answer'}.`);
+    setOutage('board', boardOutageText(status.error));
   }
+}
+
+// dio-webd's reason already says what is out of reach; it only needs to
+// start a sentence.
+function boardOutageText(error) {
+  if (!error) return 'The board is out of reach; dio-webd connects again every second.';
+  return error.charAt(0).toUpperCase() + error.slice(1);
 }
 
 function onLine(change) {
