@@ -112,8 +112,10 @@ def exchange(port: int, request: bytes, timeout: float = 3.0) -> bytes:
         try:
             client.sendall(request)
             client.shutdown(socket.SHUT_WR)
-        except (BrokenPipeError, ConnectionResetError):
-            pass  # answered and closed before the end of a huge request
+        except socket.timeout:
+            raise
+        except OSError:
+            pass  # answered and closed (EPIPE, ECONNRESET, ENOTCONN) before the end of a huge request
         answer = b""
         try:
             while chunk := client.recv(65536):

@@ -6,7 +6,7 @@ import http.client
 import json
 import signal
 import time
-from typing import Dict, List, Tuple
+from typing import Dict, List, Optional, Tuple
 
 from conftest import Rig, WebServer
 
@@ -26,18 +26,13 @@ class EventStream:
 
     def next(self, name: str, timeout: float = 5.0) -> dict:
         """The data of the next event called name, others skipped."""
-        deadline = time.monotonic() + timeout
-        while True:
-            event = self._read_event(deadline)
-            assert event is not None, f"the stream ended before a {name} event"
-            if event[0] == name:
-                return event[1]
+        return self.next_of((name,), timeout)[name]
 
     def next_of(self, names: Tuple[str, ...], timeout: float = 5.0) -> Dict[str, dict]:
         """The data of the next event of each name, in whatever order they come."""
         deadline, found = time.monotonic() + timeout, {}
         while len(found) < len(names):
-            event = self._read_event(deadline)
+            event = self.read(deadline)
             assert event is not None, f"the stream ended with only {found}"
             if event[0] in names:
                 found.setdefault(event[0], event[1])
@@ -47,11 +42,12 @@ class EventStream:
         """Every event up to the stream's end, which must come in time and
         be a clean one (http.client raises on a cut chunked body)."""
         deadline, events = time.monotonic() + timeout, []
-        while (event := self._read_event(deadline)) is not None:
+        while (event := self.read(deadline)) is not None:
             events.append(event)
         return events
 
-    def _read_event(self, deadline: float):
+    def read(self, deadline: float) -> Optional[Event]:
+        """The next event by the deadline (time.monotonic), None at the end."""
         fields: Dict[str, List[str]] = {}
         while True:
             remaining = deadline - time.monotonic()
@@ -78,7 +74,7 @@ def test_changes_and_the_board_service_coming_and_going_reach_the_stream(
     stream = EventStream(running.web)
     assert stream.response.status == 200
     assert stream.response.getheader("Content-Type").startswith("text/event-stream")
-    name, snapshot = stream._read_event(time.monotonic() + 5)
+    name, snapshot = stream.read(time.monotonic() + 5)
     assert name == "snapshot" and len(snapshot["lines"]) == 19 and snapshot["connected"]
 
     running.inputs("DI3=1")
