@@ -132,4 +132,4 @@ def test_the_openapi_description_is_served(running: Rig) -> None:
     assert answer.status == 200
     description = json.loads(answer.body)
     assert description["openapi"].startswith("3.")
-    assert "/api/v1/lines/{name}" in description["paths"]
+    assert any(path.startswith("/api/v1/lines/") for path in description["paths"])
