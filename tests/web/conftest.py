@@ -6,14 +6,18 @@ HTTP client.
 Run through tests/bindings/python/run-pytest (ctest does): every program
 started here inherits the simulated board's preload."""
 
+import contextlib
 import http.client
 import json
 import os
 import re
 import secrets
+import select
+import signal
+import subprocess
 import time
 from pathlib import Path
-from typing import Callable, Dict, Iterator, Optional, Tuple
+from typing import Callable, Dict, Iterator, List, Optional, Tuple
 
 import pytest
 
@@ -52,9 +56,9 @@ class WebServer(LoggedProcess):
     """dio-webd on 127.0.0.1 and a port the system picks, with the build's
     page folder; options added as given."""
 
-    def __init__(self, device: Path, *options: str) -> None:
+    def __init__(self, device: Path, *options: str, www: str = DIO_WEBD_WWW) -> None:
         super().__init__("dio-webd", [DIO_WEBD, "--device", str(device), "--listen",
-                                      "127.0.0.1:0", "--www", DIO_WEBD_WWW, *options])
+                                      "127.0.0.1:0", "--www", www, *options])
         try:
             self.read_log_until("listening on http://", timeout=10)
         except AssertionError:
@@ -97,16 +101,43 @@ class Rig:
         self.token_file.write_text(self.token + "\n")
         self.token_file.chmod(0o600)
         self.service: Optional[BoardService] = None
-        self.web: Optional[WebServer] = None
+        self.web: Optional[WebServer] = None  # the last one started
+        self.webs: List[WebServer] = []
 
     def start_service(self, *options: str) -> BoardService:
         self.service = BoardService(self.board_file, self.socket, *options)
         return self.service
 
-    def start_web(self, *options: str, with_token: bool = True) -> WebServer:
+    def start_web(self, *options: str, with_token: bool = True,
+                  www: str = DIO_WEBD_WWW) -> WebServer:
         token = ("--token-file", str(self.token_file)) if with_token else ()
-        self.web = WebServer(self.socket, *token, *options)
+        self.web = WebServer(self.socket, *token, *options, www=www)
+        self.webs.append(self.web)
         return self.web
+
+    def dioctl(self, *words: str) -> None:
+        """dioctl on the service's socket; fails the test on a non-zero exit."""
+        subprocess.run([DIOCTL, "--device", str(self.socket), *words], check=True,
+                       capture_output=True, timeout=30)
+
+    @contextlib.contextmanager
+    def held(self, assignment: str, consumer: str) -> Iterator[subprocess.Popen]:
+        """dioctl set ASSIGNMENT --hold --consumer CONSUMER in the background:
+        another client's claim through the service, until the block ends."""
+        holder = subprocess.Popen([DIOCTL, "--device", str(self.socket), "set", assignment,
+                                   "--hold", "--consumer", consumer],
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            ready, _, _ = select.select([holder.stdout], [], [], 10)
+            said = holder.stdout.readline().decode() if ready else ""
+            if not said.startswith("holding"):
+                holder.kill()
+                raise AssertionError(f"dioctl did not hold {assignment}: {said}"
+                                     f"{holder.communicate()[1].decode()}")
+            yield holder
+        finally:
+            holder.send_signal(signal.SIGTERM)
+            holder.wait(timeout=10)
 
     def auth(self) -> Dict[str, str]:
         """The headers of a write that passes every check."""
@@ -123,9 +154,15 @@ class Rig:
         return driven_mask(self.board_file, list(names))
 
     def close(self) -> None:
-        for process in (self.web, self.service):
+        """Stops what the test left running, even when a stop fails; the logs
+        go to standard output, which pytest shows for a failed test."""
+        for process in (*self.webs, self.service):
             if process is not None:
-                process.stop()
+                try:
+                    process.stop()
+                except AssertionError:
+                    pass  # killed after 10 s: its log shows where it hung
+                print(f"--- {process.name}:\n{process.log}")
 
 
 @pytest.fixture
