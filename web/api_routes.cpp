@@ -28,8 +28,11 @@ void RefuseMethod(Exchange &exchange, const std::string &allowed) {
                         {{"Allow", allowed}});
 }
 
-std::string OutOfReach(const std::string &why) {
-  return "the board service is out of reach: " + why + "; dio-webd connects again every second";
+// The board's reason is a whole message already ("the board service at
+// PATH is out of reach: ...; dio-webd connects again every second").
+std::string OutOfReach(const std::string &reason) {
+  return reason.empty() ? "the board service is out of reach; dio-webd connects again every second"
+                        : reason;
 }
 
 // The line called name (exact, in any case), or -1.
