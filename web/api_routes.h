@@ -25,6 +25,9 @@ class ApiRoutes {
 
   void Handle(Exchange &exchange);
 
+  // Who may write, and the names the server answers to.
+  const WritePolicy &policy() const { return policy_; }
+
  private:
   void Lines(Exchange &exchange);
   void Line(Exchange &exchange, const std::string &name);

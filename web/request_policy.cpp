@@ -50,6 +50,13 @@ bool SameOrigin(const std::string &origin, const std::optional<std::string> &hos
 
 }  // namespace
 
+std::optional<Refusal> CheckHost(const WritePolicy &policy, const std::optional<std::string> &host) {
+  if (Answered(policy, host)) return std::nullopt;
+  return Refusal{403, "the Host " + (host ? "'" + *host + "'" : std::string("(none)")) +
+                          " is not a name dio-webd answers to; use its address or add "
+                          "--host NAME"};
+}
+
 std::vector<std::string> AnsweredHosts(const ListenAddress &listen,
                                        const std::vector<std::string> &extra_hosts) {
   std::vector<std::string> hosts{Lower(listen.address)};
@@ -84,10 +91,7 @@ std::optional<Refusal> CheckWrite(const WritePolicy &policy, const WriteHeaders 
   if (!policy.token)
     return Refusal{403, "dio-webd has no --token-file, so it takes no writes; give it one to "
                         "switch outputs and LEDs"};
-  if (!Answered(policy, headers.host))
-    return Refusal{403, "the Host " + (headers.host ? "'" + *headers.host + "'" : std::string("(none)")) +
-                            " is not a name dio-webd answers to; use its address or add "
-                            "--host NAME"};
+  if (auto refusal = CheckHost(policy, headers.host)) return refusal;
   if (headers.origin && !SameOrigin(*headers.origin, headers.host))
     return Refusal{403, "a write from the page of another site (Origin '" + *headers.origin +
                             "') is refused; write from dio-webd's own page or without an Origin"};

@@ -35,6 +35,11 @@ struct Refusal {
   std::string message;
 };
 
+// A 403 when host (the request's Host header) is none of the names the
+// server answers to: a page of another site whose name was pointed at the
+// board (DNS rebinding) reads nothing and writes nothing.
+std::optional<Refusal> CheckHost(const WritePolicy &policy, const std::optional<std::string> &host);
+
 // Nothing when the write may go on to its line and body.
 std::optional<Refusal> CheckWrite(const WritePolicy &policy, const WriteHeaders &headers);
 

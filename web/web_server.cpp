@@ -87,19 +87,21 @@ int LogMessage(const mg_connection *, const char *message) {
 }
 
 // The errors civetweb answers itself (a malformed request, headers too
-// large): JSON with the same headers as every other response.
+// large): JSON with the same headers as every other response. The status
+// line is written here, always HTTP/1.1: civetweb's own would repeat the
+// version the request gave, and a malformed request's "version" may hold
+// anything, even the request's own header lines (its token among them).
 int HttpError(mg_connection *connection, int status, const char *message) {
+  (void)message;
   const std::string body =
       "{\"error\":\"the request was not understood (HTTP " + std::to_string(status) +
       "); send a well-formed HTTP/1.1 request\"}\n";
-  (void)message;
-  if (mg_response_header_start(connection, status) != 0) return 1;
-  for (const auto &[name, value] : SecurityHeaders())
-    mg_response_header_add(connection, name.c_str(), value.c_str(), -1);
-  mg_response_header_add(connection, "Content-Type", "application/json", -1);
-  mg_response_header_add(connection, "Content-Length", std::to_string(body.size()).c_str(), -1);
-  mg_response_header_send(connection);
-  mg_write(connection, body.data(), body.size());
+  const char *reason = mg_get_response_code_text(nullptr, status);
+  std::string response = "HTTP/1.1 " + std::to_string(status) + " " + (reason ? reason : "") + "\r\n";
+  for (const auto &[name, value] : SecurityHeaders()) response += name + ": " + value + "\r\n";
+  response += "Content-Type: application/json\r\nContent-Length: " +
+              std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+  mg_write(connection, response.data(), response.size());
   return 0;
 }
 
@@ -185,6 +187,13 @@ void WebServer::Stop() {
 
 void WebServer::Serve(mg_connection *connection) {
   Exchange exchange(connection, counters_, options_.log_requests);
+  // Writes check the Host after the token (401 comes first); everything
+  // else here.
+  const bool write = exchange.method() == "PUT" || exchange.method() == "POST";
+  if (!write) {
+    if (const auto refusal = CheckHost(routes_.policy(), exchange.Header("Host")))
+      return exchange.RespondError(refusal->status, refusal->message);
+  }
   if (ApiRoutes::Serves(exchange.path())) return routes_.Handle(exchange);
   ServePage(exchange);
 }

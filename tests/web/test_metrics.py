@@ -59,11 +59,17 @@ def test_families_levels_and_edges_follow_the_board(running: Rig) -> None:
     running.dioctl("set", "DO6=1")
     assert running.web.request("PUT", "/api/v1/lines/LED2", {"value": 1},
                                running.auth()).status == 204
-    # Three rising edges of DI4, each seen by the service before the next.
-    for level in (1, 0, 1, 0, 1):
+    # Three rising edges of DI4, each counted by the service (its rising
+    # and falling counts) before the next: the register's level alone can
+    # be read back before the service's next sample sees it.
+    def edges() -> Tuple[int, int]:
+        functions = running.web.request("GET", "/api/v1/lines/DI4").json()["functions"]
+        return functions["count"], functions["falling"]
+
+    for n, level in enumerate((1, 0, 1, 0, 1)):
         running.inputs(f"DI4={level}")
-        assert wait_until(lambda: value(scrape(running)[1], "varnik_dio_line_level",
-                                        line="DI4", direction="input") == level)
+        expected = ((n + 2) // 2, (n + 1) // 2)
+        assert wait_until(lambda: edges() == expected), (edges(), expected)
     assert wait_until(lambda: value(scrape(running)[1], "varnik_dio_input_rising_edges_total",
                                     line="DI4") == 3)
     _, samples = scrape(running)
@@ -92,6 +98,9 @@ def test_claims_are_counted_while_held(running: Rig) -> None:
     assert value(scrape(running)[1], "varnik_dio_claims_held") == 0
     with running.held("DO5=1", "mixer"):
         assert wait_until(lambda: value(scrape(running)[1], "varnik_dio_claims_held") == 1)
-        assert value(scrape(running)[1], "varnik_dio_line_claimed", line="DO5") == 1
-        assert value(scrape(running)[1], "varnik_dio_line_claimed", line="DO4") == 0
+        # The holder is named, so that a dashboard can say who holds it.
+        assert value(scrape(running)[1], "varnik_dio_line_claimed", line="DO5",
+                     consumer="mixer") == 1
+        assert value(scrape(running)[1], "varnik_dio_line_claimed", line="DO4",
+                     consumer="") == 0
     assert wait_until(lambda: value(scrape(running)[1], "varnik_dio_claims_held") == 0)
