@@ -30,6 +30,10 @@ struct WriteOutcome {
   std::string message;
 };
 
+// "the board service at SOCKET is out of reach: strerror(error); dio-webd
+// connects again every second" ("the board at PATH" for a device).
+std::string LostReason(const std::string &device, int error);
+
 class BoardAccess {
  public:
   using Opener = std::function<std::unique_ptr<varnik::tools::LineIo>(const std::string &)>;
@@ -46,7 +50,8 @@ class BoardAccess {
   bool Reopen();
 
   // Closes the handle after a failure seen elsewhere (the event pump's
-  // watcher); reason is what the page's banner and the API say.
+  // watcher); reason is what the page's banner and the API say. Only the
+  // pump calls this and Reopen, with its watcher freed: they close handles.
   void MarkLost(const std::string &reason);
 
   bool Connected() const;
@@ -66,15 +71,19 @@ class BoardAccess {
   int NewWatch(uint32_t interval_us, vdio_watch **watch);
 
  private:
-  // Runs call on the open handle under the lock; a DeviceError closes it
-  // and makes the board lost.
+  // Runs call on the open handle under the lock; a DeviceError makes the
+  // board lost (the handle retired until the pump closes it). False, with
+  // *lost_reason, when the board is or became lost.
   template <typename Call>
-  bool WithLines(Call &&call);
+  bool WithLines(Call &&call, std::string *lost_reason);
 
   std::string device_;
   Opener opener_;
   mutable std::mutex mutex_;
   std::unique_ptr<varnik::tools::LineIo> lines_;
+  // A handle that failed in a request thread: closed by the pump's next
+  // MarkLost or Reopen, once its watcher is freed.
+  std::unique_ptr<varnik::tools::LineIo> retired_;
   std::string lost_reason_;
 };
 

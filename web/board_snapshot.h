@@ -31,6 +31,9 @@ struct BoardSnapshot {
   std::string lost_reason;  // why not, when not: "the board service went away"
   bool through_service = false;
   vdio_state state{};
+  // Whether the board keeps claims (through a service that has them): no
+  // claims of a board opened directly are none known, not none held.
+  bool claims_known = false;
   // By line number (VDIO_DO0..VDIO_LED3 only; inputs are never held).
   std::array<std::optional<LineClaim>, VDIO_LINE_COUNT> claims{};
   bool figures_kept = false;  // the service keeps the inputs' figures

@@ -10,6 +10,9 @@
 //                               "debounce_us":0}
 // (null: nobody keeps them, a board opened directly; count is the rising
 // edges counted by the service since they were last cleared).
+// The board out of reach is {"connected":false,"error":"..."} wherever the
+// board is asked for (BoardJson of a lost snapshot too); figures of a board
+// whose inputs' figures nobody keeps are {"inputs":[]}.
 //
 // The board (GET /api/v1/lines, and the "snapshot" event):
 //   {"connected":true,"through_service":true,"lines":[19 lines, DI0..LED3],
@@ -43,6 +46,11 @@ nlohmann::json FiguresJson(const BoardSnapshot &snapshot);
 nlohmann::json ClaimsJson(const BoardSnapshot &snapshot);
 // {"error":"message"}
 nlohmann::json ErrorJson(const std::string &message);
+
+// The text of value on one line, as every response and event sends it:
+// bytes that are no UTF-8 (a device's path, say) replaced rather than thrown
+// at.
+std::string OneLine(const nlohmann::json &value);
 
 // "input", "output", "led".
 const char *DirectionWord(int line);

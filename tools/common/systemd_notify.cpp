@@ -57,6 +57,8 @@ void SystemdNotify::Tick(uint64_t now_ns) {
   next_ping_ns_ = now_ns + ping_every_ns_;
 }
 
+void SystemdNotify::Stopping() { Send("STOPPING=1"); }
+
 std::optional<uint64_t> SystemdNotify::NextPingNs() const {
   if (fd_ < 0 || !ready_ || ping_every_ns_ == 0) return std::nullopt;
   return next_ping_ns_;

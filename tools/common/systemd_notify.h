@@ -1,5 +1,5 @@
 // Telling systemd how a daemon is: READY=1 once it serves, WATCHDOG=1
-// every half of $WATCHDOG_USEC from the serving loop, each one datagram to
+// every half of $WATCHDOG_USEC from the serving loop, STOPPING=1 at a stop, each one datagram to
 // $NOTIFY_SOCKET (a path, or an abstract name written "@name"). Written
 // here rather than taken from libsystemd, which the board's i386 build
 // would need as well. Without $NOTIFY_SOCKET it does nothing.
@@ -23,6 +23,8 @@ class SystemdNotify {
   void Ready(uint64_t now_ns);
   // Sends WATCHDOG=1 when it is due.
   void Tick(uint64_t now_ns);
+  // STOPPING=1: the daemon has begun its stop.
+  void Stopping();
   // When the next WATCHDOG=1 is due, if there is a watchdog.
   std::optional<uint64_t> NextPingNs() const;
 
