@@ -8,7 +8,7 @@ bats_require_minimum_version 1.5.0
 load ../common/tool_helpers
 
 : "${DIO_WEBD:?DIO_WEBD must name the dio-webd program}"
-: "${DIO_WEBD_WWW:?DIO_WEBD_WWW must name the build's page folder}"
+: "${DIO_WEBD_WWW:?DIO_WEBD_WWW must name the page folder of the build}"
 
 setup() {
   setup_boards
@@ -52,6 +52,7 @@ needs_systemd_analyze() {
   before=$(board_digest)
   # Each case: what the message must name, then the arguments.
   while IFS='|' read -r named args; do
+    named=${named//READABLE/$readable}
     args=${args//READABLE/$readable}
     args=${args//SHORT/$short}
     args=${args//TMP/$BATS_TEST_TMPDIR}
