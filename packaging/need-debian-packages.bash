@@ -10,7 +10,7 @@
 
 # What building varnik_dio needs, tests aside.
 VARNIK_BUILD_PACKAGES=(cmake make g++ pkg-config libcli11-dev nlohmann-json3-dev libmodbus-dev
-  libmosquitto-dev)
+  libmosquitto-dev libcivetweb-dev)
 
 # What testing varnik_dio needs beyond building it.
 VARNIK_TEST_PACKAGES=(
@@ -24,6 +24,8 @@ VARNIK_TEST_PACKAGES=(
   mbpoll                              # a Modbus client, for dio-modbusd end to end
   mosquitto mosquitto-clients         # a broker and its clients, for dio-mqttd end to end
   python3-paho-mqtt openssl           # the tests' MQTT client; their TLS certificates
+  python3-prometheus-client           # the metrics' parser, for dio-webd end to end
+  python3-selenium chromium chromium-driver  # dio-webd's page in a browser
   systemd                             # systemd-analyze, for dio-modbusd's unit
 )
 
@@ -39,9 +41,10 @@ VARNIK_PACKAGING_PACKAGES=(
 # And for the board's i386 packages on an amd64 machine: gcc's 32-bit
 # support, and the "Multi-Arch: same" libraries needed for i386 too:
 # Debian's i386 runtime, which dpkg-shlibdeps must name, and the i386
-# libmodbus and libmosquitto the 32-bit dio-modbusd and dio-mqttd link.
+# libmodbus, libmosquitto and libcivetweb the 32-bit dio-modbusd, dio-mqttd
+# and dio-webd link.
 VARNIK_I386_COMPILER_PACKAGES=(g++-multilib)
-VARNIK_I386_LIBRARIES=(libc6 libstdc++6 libgcc-s1 libmodbus-dev libmosquitto-dev)
+VARNIK_I386_LIBRARIES=(libc6 libstdc++6 libgcc-s1 libmodbus-dev libmosquitto-dev libcivetweb-dev)
 
 # shellcheck source=multiarch-pins.bash
 . "$(dirname "${BASH_SOURCE[0]}")/multiarch-pins.bash"

@@ -4,13 +4,14 @@
 # every verb the programs have.
 #
 # ctest passes VARNIK_MAN_PAGES (the compressed pages, separated by
-# colons), VARNIK_VERSION, DIOCTL and DIO_SIM.
+# colons), VARNIK_VERSION, and the programs: DIOCTL, DIO_SIM, DIO_MODBUSD,
+# DIO_BOARDD, DIO_WEBD.
 
 load ../common/tool_helpers
 
 setup() {
   IFS=':' read -r -a PAGES <<<"$VARNIK_MAN_PAGES"
-  [ "${#PAGES[@]}" -eq 9 ]
+  [ "${#PAGES[@]}" -eq 10 ]
 }
 
 page_named() {
@@ -92,7 +93,8 @@ describes_every_option() {
   done
 }
 
-@test "dio-modbusd(8) and dio-boardd(8) describe every option of the programs' --help" {
+@test "dio-modbusd(8), dio-boardd(8) and dio-webd(8) describe every option of the programs' --help" {
   describes_every_option "$DIO_MODBUSD" dio-modbusd.8
   describes_every_option "$DIO_BOARDD" dio-boardd.8
+  describes_every_option "$DIO_WEBD" dio-webd.8
 }

@@ -141,10 +141,10 @@ fake() {
 
 @test "the packages' tools, and for i386 the compiler, the libraries at their amd64 twins' versions, and qemu-user where the kernel needs it" {
   INSTALLED="$INSTALLED g++:amd64 pkg-config:amd64 libcli11-dev:all nlohmann-json3-dev:all libmodbus-dev:amd64=3.1.6-2.1
-    libmosquitto-dev:amd64=2.0.11-1.2 libc6:amd64=2.36-9 libstdc++6:amd64=12.2.0-14 libgcc-s1:amd64=12.2.0-14"
+    libmosquitto-dev:amd64=2.0.11-1.2 libcivetweb-dev:amd64=1.15+dfsg-4 libc6:amd64=2.36-9 libstdc++6:amd64=12.2.0-14 libgcc-s1:amd64=12.2.0-14"
   run need_package_build_tools yes amd64 i386
   [ "$status" -eq 0 ]
-  grep -qx "apt-get install -y -q --no-install-recommends dpkg-dev file help2man lintian g++-multilib libc6:i386=2.36-9 libstdc++6:i386=12.2.0-14 libgcc-s1:i386=12.2.0-14 libmodbus-dev:i386=3.1.6-2.1 libmosquitto-dev:i386=2.0.11-1.2" "$CALLS"
+  grep -qx "apt-get install -y -q --no-install-recommends dpkg-dev file help2man lintian g++-multilib libc6:i386=2.36-9 libstdc++6:i386=12.2.0-14 libgcc-s1:i386=12.2.0-14 libmodbus-dev:i386=3.1.6-2.1 libmosquitto-dev:i386=2.0.11-1.2 libcivetweb-dev:i386=1.15+dfsg-4" "$CALLS"
   [ "$(grep -A1 '^Package: src:libc:any' "$BATS_TEST_TMPDIR/preferences")" = \
     "$(printf '%s\n' "Package: src:libc:any" "Pin: version 2.36-9")" ]
   [ "$(grep -c "apt-get install" "$CALLS")" -eq 1 ]
