@@ -61,6 +61,11 @@ def test_other_sites_pages_and_hosts_are_refused(running: Rig) -> None:
     # A name rebound to 127.0.0.1 reads nothing either.
     assert named.request("GET", "/api/v1/lines",
                          headers={"Host": f"evil.example:{named.port}"}).status == 403
+    # Bytes that are no UTF-8, echoed in the refusal's message (sent as latin-1).
+    assert named.request("GET", "/", headers={"Host": "\xff\xfe.example"}).status == 403
+    answer = put(running, "DO2", {"value": 1}, Origin="http://\xff\xfe.example",
+                 Authorization=token)
+    assert answer.status == 403 and answer.json()["error"], answer.body
 
 
 def test_servers_without_a_token_or_read_only_take_no_write(running: Rig) -> None:
