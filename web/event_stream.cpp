@@ -42,7 +42,7 @@ void ServeEvents(Exchange &exchange, EventHub &hub, BoardAccess &board,
   if (!exchange.StartStream("text/event-stream",
                             {{"X-Accel-Buffering", "no"}, {"Connection", "close"}}))
     return;
-  if (exchange.method() == "HEAD" || !exchange.Write(snapshot)) return;
+  if (!exchange.Write(snapshot)) return;
   std::string event;
   for (;;) {
     switch (place.get()->Next(keep_alive, &event)) {
