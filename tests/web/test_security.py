@@ -108,3 +108,7 @@ def test_unsafe_configurations_are_refused_at_start(rig: Rig) -> None:
     assert "--insecure-http" in refused.stderr and "TLS reverse proxy" in refused.stderr
     checked = run_webd(rig, "--listen", "0.0.0.0:8080", "--insecure-http", "--check")
     assert checked.returncode == 0, checked.stderr
+    assert "add --host" in checked.stderr, checked.stderr
+    named = run_webd(rig, "--listen", "0.0.0.0:8080", "--insecure-http", "--host", "board",
+                     "--check")
+    assert named.returncode == 0 and "add --host" not in named.stderr, named.stderr
