@@ -38,6 +38,10 @@ def test_each_check_comes_before_the_next(running: Rig) -> None:
         assert put(running, "DO1", BROKEN, Authorization=token).status == 400
         assert put(running, "DO1", {"value": 0}, Authorization=token).status == 409
         assert running.driven("DO1") == 1
+    for headers, status in (({}, 401), ({"Host": evil, "Authorization": token}, 403),
+                            ({"Authorization": token}, 404)):
+        assert running.web.request("POST", "/api/v1/lines/DO3/pulse/x", BROKEN,
+                                   headers).status == status, headers
 
 
 def test_other_sites_pages_and_hosts_are_refused(running: Rig) -> None:
