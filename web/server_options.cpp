@@ -23,7 +23,8 @@ using varnik::tools::NotEmpty;
 using varnik::tools::ParseDuration;
 using varnik::tools::UsageError;
 
-constexpr DurationRange kRequestTimeoutRange{std::chrono::seconds(1), std::chrono::minutes(10)};
+// A client that sends slowly holds a request thread this long at most.
+constexpr DurationRange kRequestTimeoutRange{std::chrono::seconds(1), std::chrono::seconds(60)};
 // Each stream holds one of civetweb's threads for as long as it is open.
 constexpr size_t kMostEventClients = 1024;
 
@@ -71,7 +72,9 @@ void AddServerOptions(CLI::App &app, OptionWords &words) {
       ->capture_default_str()
       ->check(CLI::Range(size_t{1}, kMostEventClients));
   app.add_option("--request-timeout", words.request_timeout,
-                 "How long a request may take to arrive (1s to 10m)")
+                 "How long a request may take to arrive (1s to 60s). Each connection holds "
+                 "one of a fixed number of threads until then: beyond loopback put a reverse "
+                 "proxy in front, which takes slow clients off dio-webd")
       ->type_name("DURATION")
       ->capture_default_str();
   app.add_flag("--check", words.check,

@@ -48,6 +48,9 @@ class RequestGate {
 
 namespace {
 
+// Threads for requests other than event streams.
+constexpr size_t kRequestThreads = 64;
+
 // A request during the stop: no counting, nothing of the server touched.
 void RespondStopping(mg_connection *connection) {
   static const std::string body = "{\"error\":\"dio-webd is stopping; try again shortly\"}\n";
@@ -140,7 +143,10 @@ WebServer::~WebServer() { Stop(); }
 
 void WebServer::Start() {
   const std::string listening = options_.listen.Text();
-  const std::string threads = std::to_string(options_.max_event_clients + 16);
+  // Streams hold their threads for as long as they are open; the rest are
+  // for requests, enough that a few clients stalling mid-request (each
+  // holds one for up to --request-timeout) leave the API answering.
+  const std::string threads = std::to_string(options_.max_event_clients + kRequestThreads);
   const std::string timeout = FormatMs(options_.request_timeout);
   // No document_root: civetweb serves no file itself. decode_url no: the
   // routes see the path as sent.
@@ -152,7 +158,7 @@ void WebServer::Start() {
       "cgi_pattern", "",
       "decode_url", "no",
       "enable_keep_alive", "yes",
-      "keep_alive_timeout_ms", "5000",
+      "keep_alive_timeout_ms", "1000",  // an idle connection holds a thread too
       "max_request_size", "16384",
       nullptr};
   mg_callbacks callbacks{};
