@@ -3,6 +3,7 @@
 #include <civetweb.h>
 #include <pthread.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <stdexcept>
@@ -32,11 +33,15 @@ class RequestGate {
     const std::lock_guard<std::mutex> lock(mutex_);
     if (--active_ == 0) idle_.notify_all();
   }
-  // Closes the gate and waits until no request is in the server.
+  // Requests from now on are turned away; those under way go on.
   void Close() {
-    std::unique_lock<std::mutex> lock(mutex_);
+    const std::lock_guard<std::mutex> lock(mutex_);
     server_ = nullptr;
-    idle_.wait(lock, [this] { return active_ == 0; });
+  }
+  // Whether no request is in the server, waiting for it up to most.
+  bool WaitIdle(std::chrono::milliseconds most) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return idle_.wait_for(lock, most, [this] { return active_ == 0; });
   }
 
  private:
@@ -47,6 +52,10 @@ class RequestGate {
 };
 
 namespace {
+
+// How long a stop waits for requests under way where civetweb cannot be
+// stopped (its threads not joinable).
+constexpr std::chrono::milliseconds kLongestStopWait{3000};
 
 // Threads for requests other than event streams.
 constexpr size_t kRequestThreads = 64;
@@ -182,8 +191,15 @@ void WebServer::Stop() {
   if (!context_) return;
   gate_->Close();
   if (ThreadsJoinable()) {
+    // Its stop flag also ends a write blocked on a client that reads
+    // nothing; it returns once every request thread has ended.
     mg_stop(context_);
   } else {
+    // Without mg_stop a blocked write lasts up to --request-timeout: the
+    // requests under way get a while to end, not longer.
+    if (!gate_->WaitIdle(kLongestStopWait))
+      varnik::tools::PrintLine("requests still under way after " + FormatMs(kLongestStopWait) +
+                               " ms (clients that read nothing); stopping without them");
     varnik::tools::PrintLine("the server's threads cannot be joined here (pthread_join fails); "
                              "they end with the process");
     (void)gate_.release();  // civetweb's threads may still reach it: it stays, closed
