@@ -97,6 +97,10 @@ void ApiRoutes::Handle(Exchange &exchange) {
   } else if (path == "/metrics") {
     return Metrics(exchange);
   }
+  // A write to no known path is still a write: who may write is answered
+  // first (401, 403), only then that nothing is there (404).
+  const bool writing = exchange.method() == "PUT" || exchange.method() == "POST";
+  if (writing && path.rfind("/api/v1/", 0) == 0 && !Permitted(exchange)) return;
   exchange.RespondError(404, "nothing is served at this path; the API is described at "
                              "/api/v1/openapi.json");
 }

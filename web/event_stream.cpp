@@ -36,13 +36,13 @@ void ServeEvents(Exchange &exchange, EventHub &hub, BoardAccess &board,
                                "(--max-event-clients), or is stopping; try again later");
     return;
   }
-  const std::string snapshot = FrameEvent("snapshot", BoardJson(board.Snapshot()).dump());
+  const std::string snapshot = FrameEvent("snapshot", OneLine(BoardJson(board.Snapshot())));
   // No buffering in a proxy in front: each event is worth sending at once.
   // The stream has no length: its end is the connection's.
   if (!exchange.StartStream("text/event-stream",
                             {{"X-Accel-Buffering", "no"}, {"Connection", "close"}}))
     return;
-  if (exchange.method() == "HEAD" || !exchange.Write(snapshot)) return;
+  if (!exchange.Write(snapshot)) return;
   std::string event;
   for (;;) {
     switch (place.get()->Next(keep_alive, &event)) {

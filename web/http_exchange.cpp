@@ -117,7 +117,9 @@ void Exchange::Respond(int status, const std::string &content_type, const std::s
 }
 
 void Exchange::RespondJson(int status, const nlohmann::json &json, const HeaderList &extra) {
-  Respond(status, "application/json", json.dump() + "\n", extra);
+  // OneLine: a header echoed in a message (a Host, an Origin) may hold
+  // bytes that are no UTF-8.
+  Respond(status, "application/json", OneLine(json) + "\n", extra);
 }
 
 void Exchange::RespondError(int status, const std::string &message, const HeaderList &extra) {

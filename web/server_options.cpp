@@ -23,7 +23,8 @@ using varnik::tools::NotEmpty;
 using varnik::tools::ParseDuration;
 using varnik::tools::UsageError;
 
-constexpr DurationRange kRequestTimeoutRange{std::chrono::seconds(1), std::chrono::minutes(10)};
+// A client that sends slowly holds a request thread this long at most.
+constexpr DurationRange kRequestTimeoutRange{std::chrono::seconds(1), std::chrono::seconds(60)};
 // Each stream holds one of civetweb's threads for as long as it is open.
 constexpr size_t kMostEventClients = 1024;
 
@@ -55,8 +56,9 @@ void AddServerOptions(CLI::App &app, OptionWords &words) {
       ->type_name("DIR")
       ->check(NotEmpty("folder"));
   app.add_option("--host", words.hosts,
-                 "A further name the server answers to in a write's Host header (the listen "
-                 "address, and localhost on loopback, always are); repeatable")
+                 "A further name the server answers to in a request's Host header, reads and "
+                 "writes alike (the listen address, and localhost on loopback, always are); "
+                 "repeatable")
       ->type_name("NAME")
       ->check(NotEmpty("host"));
   app.add_flag("--insecure-http", words.insecure_http,
@@ -70,7 +72,9 @@ void AddServerOptions(CLI::App &app, OptionWords &words) {
       ->capture_default_str()
       ->check(CLI::Range(size_t{1}, kMostEventClients));
   app.add_option("--request-timeout", words.request_timeout,
-                 "How long a request may take to arrive (1s to 10m)")
+                 "How long a request may take to arrive (1s to 60s). Each connection holds "
+                 "one of a fixed number of threads until then: beyond loopback put a reverse "
+                 "proxy in front, which takes slow clients off dio-webd")
       ->type_name("DURATION")
       ->capture_default_str();
   app.add_flag("--check", words.check,
@@ -129,7 +133,6 @@ ServerOptions Convert(const OptionWords &words) {
   options.read_only = words.read_only;
   options.www = CheckWww(words.www.empty() ? InstalledWww() : words.www);
   options.hosts = words.hosts;
-  options.insecure_http = words.insecure_http;
   options.log_requests = words.log_requests;
   options.check = words.check;
   options.max_event_clients = words.max_event_clients;
@@ -140,9 +143,14 @@ ServerOptions Convert(const OptionWords &words) {
 
 std::vector<std::string> Warnings(const ServerOptions &options) {
   std::vector<std::string> warnings;
-  if (options.insecure_http && !options.listen.Loopback())
+  // Beyond loopback Convert took the address only with --insecure-http.
+  if (!options.listen.Loopback())
     warnings.push_back("warning: --insecure-http on " + options.listen.Text() +
                        ": the page, the board and the token cross the network in the clear");
+  // No client sends "Host: 0.0.0.0": every request would be refused.
+  if (options.listen.address == "0.0.0.0" && options.hosts.empty())
+    warnings.push_back("warning: listening on 0.0.0.0 answers only to the Host names given with "
+                       "--host; add --host for the board's address or name");
   if (options.read_only && options.token)
     warnings.push_back("warning: --token-file with --read-only: the token is never needed, "
                        "every write is refused");

@@ -23,7 +23,6 @@ struct ServerOptions {
   bool read_only = false;
   std::string www;                  // the page's folder: DATADIR/varnik-dio/www
   std::vector<std::string> hosts;   // --host: further names the server answers to
-  bool insecure_http = false;       // plain HTTP beyond loopback, asked for
   bool log_requests = false;
   bool check = false;               // --check: options, files and board checked, then exit
   size_t max_event_clients = 64;    // streams of GET /api/v1/events at once

@@ -3,6 +3,7 @@
 #include <civetweb.h>
 #include <pthread.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <stdexcept>
@@ -32,11 +33,15 @@ class RequestGate {
     const std::lock_guard<std::mutex> lock(mutex_);
     if (--active_ == 0) idle_.notify_all();
   }
-  // Closes the gate and waits until no request is in the server.
+  // Requests from now on are turned away; those under way go on.
   void Close() {
-    std::unique_lock<std::mutex> lock(mutex_);
+    const std::lock_guard<std::mutex> lock(mutex_);
     server_ = nullptr;
-    idle_.wait(lock, [this] { return active_ == 0; });
+  }
+  // Whether no request is in the server, waiting for it up to most.
+  bool WaitIdle(std::chrono::milliseconds most) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return idle_.wait_for(lock, most, [this] { return active_ == 0; });
   }
 
  private:
@@ -47,6 +52,13 @@ class RequestGate {
 };
 
 namespace {
+
+// How long a stop waits for requests under way where civetweb cannot be
+// stopped (its threads not joinable).
+constexpr std::chrono::milliseconds kLongestStopWait{3000};
+
+// Threads for requests other than event streams.
+constexpr size_t kRequestThreads = 64;
 
 // A request during the stop: no counting, nothing of the server touched.
 void RespondStopping(mg_connection *connection) {
@@ -140,7 +152,10 @@ WebServer::~WebServer() { Stop(); }
 
 void WebServer::Start() {
   const std::string listening = options_.listen.Text();
-  const std::string threads = std::to_string(options_.max_event_clients + 16);
+  // Streams hold their threads for as long as they are open; the rest are
+  // for requests, enough that a few clients stalling mid-request (each
+  // holds one for up to --request-timeout) leave the API answering.
+  const std::string threads = std::to_string(options_.max_event_clients + kRequestThreads);
   const std::string timeout = FormatMs(options_.request_timeout);
   // No document_root: civetweb serves no file itself. decode_url no: the
   // routes see the path as sent.
@@ -152,7 +167,7 @@ void WebServer::Start() {
       "cgi_pattern", "",
       "decode_url", "no",
       "enable_keep_alive", "yes",
-      "keep_alive_timeout_ms", "5000",
+      "keep_alive_timeout_ms", "1000",  // an idle connection holds a thread too
       "max_request_size", "16384",
       nullptr};
   mg_callbacks callbacks{};
@@ -176,8 +191,15 @@ void WebServer::Stop() {
   if (!context_) return;
   gate_->Close();
   if (ThreadsJoinable()) {
+    // Its stop flag also ends a write blocked on a client that reads
+    // nothing; it returns once every request thread has ended.
     mg_stop(context_);
   } else {
+    // Without mg_stop a blocked write lasts up to --request-timeout: the
+    // requests under way get a while to end, not longer.
+    if (!gate_->WaitIdle(kLongestStopWait))
+      varnik::tools::PrintLine("requests still under way after " + FormatMs(kLongestStopWait) +
+                               " ms (clients that read nothing); stopping without them");
     varnik::tools::PrintLine("the server's threads cannot be joined here (pthread_join fails); "
                              "they end with the process");
     (void)gate_.release();  // civetweb's threads may still reach it: it stays, closed

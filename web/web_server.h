@@ -35,11 +35,13 @@ class WebServer {
   // The port it listens on (the system's pick for port 0).
   uint16_t port() const { return port_; }
 
-  // Turns new requests away, waits for those under way (event streams end
-  // when the hub closes: close it first), then stops civetweb. Where its
+  // Turns new requests away and stops civetweb, which ends the requests
+  // under way, writes blocked on a client that reads nothing among them
+  // (event streams end when the hub closes: close it first). Where its
   // threads cannot be joined (pthread_join failing, as under qemu-user
   // after a signal), civetweb is left to end with the process instead of
-  // freeing what its threads may still touch.
+  // freeing what its threads may still touch, after up to 3 s for the
+  // requests under way.
   void Stop();
 
   // Answers one request: the API's routes, else the page's files.

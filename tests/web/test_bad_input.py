@@ -211,3 +211,23 @@ def test_random_and_malformed_requests_are_answered_or_closed_and_serve_no_other
     assert lines.status == 200 and len(lines.json()["lines"]) == 19
     assert web.process.poll() is None
     assert web.stop() == 0
+
+
+def test_the_api_answers_while_clients_stall_mid_request(rig: Rig) -> None:
+    """Clients that send a request line and nothing more hold a request
+    thread each until the timeout; more of them than event streams may be
+    open must not keep the API from answering."""
+    rig.start_service()
+    web = rig.start_web("--max-event-clients", "1", "--request-timeout", "5s")
+    stalled = [socket.create_connection(("127.0.0.1", web.port), timeout=5) for _ in range(40)]
+    try:
+        for client in stalled:
+            client.sendall(b"GET / HTTP/1.1\r\n")
+        time.sleep(0.2)  # taken up by the server's threads
+        started = time.monotonic()
+        lines = web.request("GET", "/api/v1/lines", timeout=5)
+        taken = time.monotonic() - started
+        assert lines.status == 200 and taken < 1.0, f"answered {lines.status} after {taken:.1f} s"
+    finally:
+        for client in stalled:
+            client.close()

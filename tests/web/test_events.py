@@ -5,7 +5,9 @@ back, the cap on streams, and a stop with streams open."""
 import http.client
 import json
 import signal
+import socket
 import time
+from concurrent.futures import ThreadPoolExecutor
 from typing import Dict, List, Optional, Tuple
 
 from conftest import Rig, WebServer
@@ -112,3 +114,39 @@ def test_streams_are_capped_and_end_cleanly_at_a_stop(rig: Rig) -> None:
     for stream in streams:
         stream.read_to_end(timeout=5)
     assert web.process.wait(timeout=5) == 0
+
+
+def toggle(rig: Rig, web: WebServer, line: str, times: int) -> int:
+    """Switches line times, on one connection; how many were answered 204."""
+    writer = http.client.HTTPConnection(web.host, web.port, timeout=5)
+    headers = {"Content-Type": "application/json", **rig.auth()}
+    done = 0
+    for number in range(times):
+        writer.request("PUT", f"/api/v1/lines/{line}",
+                       json.dumps({"value": (number + 1) % 2}).encode(), headers)
+        answer = writer.getresponse()
+        done += answer.read() == b"" and answer.status == 204
+    writer.close()
+    return done
+
+
+def test_a_stop_is_not_held_up_by_a_stream_whose_client_reads_nothing(running: Rig) -> None:
+    web = running.start_web("--request-timeout", "30s")
+    # Small segments and a small window: a few kilobytes of events fill
+    # what the connection holds, and the stream's write blocks.
+    reader = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    reader.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 1024)
+    reader.setsockopt(socket.IPPROTO_TCP, socket.TCP_MAXSEG, 536)
+    reader.settimeout(5)
+    reader.connect(("127.0.0.1", web.port))
+    reader.sendall(f"GET /api/v1/events HTTP/1.1\r\nHost: 127.0.0.1:{web.port}\r\n\r\n".encode())
+    with ThreadPoolExecutor(max_workers=8) as pool:  # a PUT takes tens of ms: in parallel
+        toggled = list(pool.map(lambda line: toggle(running, web, line, 60),
+                                [f"DO{number}" for number in range(8)]))
+    assert toggled == [60] * 8
+
+    web.process.send_signal(signal.SIGTERM)
+    started = time.monotonic()
+    assert web.process.wait(timeout=10) == 0
+    assert time.monotonic() - started < 5, web.read_log()
+    reader.close()

@@ -38,6 +38,10 @@ def test_each_check_comes_before_the_next(running: Rig) -> None:
         assert put(running, "DO1", BROKEN, Authorization=token).status == 400
         assert put(running, "DO1", {"value": 0}, Authorization=token).status == 409
         assert running.driven("DO1") == 1
+    for headers, status in (({}, 401), ({"Host": evil, "Authorization": token}, 403),
+                            ({"Authorization": token}, 404)):
+        assert running.web.request("POST", "/api/v1/lines/DO3/pulse/x", BROKEN,
+                                   headers).status == status, headers
 
 
 def test_other_sites_pages_and_hosts_are_refused(running: Rig) -> None:
@@ -61,6 +65,11 @@ def test_other_sites_pages_and_hosts_are_refused(running: Rig) -> None:
     # A name rebound to 127.0.0.1 reads nothing either.
     assert named.request("GET", "/api/v1/lines",
                          headers={"Host": f"evil.example:{named.port}"}).status == 403
+    # Bytes that are no UTF-8, echoed in the refusal's message (sent as latin-1).
+    assert named.request("GET", "/", headers={"Host": "\xff\xfe.example"}).status == 403
+    answer = put(running, "DO2", {"value": 1}, Origin="http://\xff\xfe.example",
+                 Authorization=token)
+    assert answer.status == 403 and answer.json()["error"], answer.body
 
 
 def test_servers_without_a_token_or_read_only_take_no_write(running: Rig) -> None:
@@ -103,3 +112,7 @@ def test_unsafe_configurations_are_refused_at_start(rig: Rig) -> None:
     assert "--insecure-http" in refused.stderr and "TLS reverse proxy" in refused.stderr
     checked = run_webd(rig, "--listen", "0.0.0.0:8080", "--insecure-http", "--check")
     assert checked.returncode == 0, checked.stderr
+    assert "add --host" in checked.stderr, checked.stderr
+    named = run_webd(rig, "--listen", "0.0.0.0:8080", "--insecure-http", "--host", "board",
+                     "--check")
+    assert named.returncode == 0 and "add --host" not in named.stderr, named.stderr

@@ -174,8 +174,10 @@ function onStreamError(stream) {
 
 function onSnapshot(board) {
   for (const line of board.lines || []) lines.set(line.name, line);
-  showLinkState(board.through_service ? 'live, through the board service'
-                                      : 'live, board opened directly');
+  // A board out of reach has no through_service: onBoard says it is lost.
+  if (board.connected)
+    showLinkState(board.through_service ? 'live, through the board service'
+                                        : 'live, board opened directly');
   onBoard(board);  // paints everything through the banner
 }
 
@@ -265,9 +267,8 @@ function putLevel(name, value, token) {
 async function reportWrite(response) {
   if (response.ok) return say('');
   const error = await errorText(response);
-  if (response.status === 403) return say(`This server is read-only: ${error}`);
   if (response.status === 503) return setOutage('board', error);
-  return say(error);  // 409 names the holder
+  return say(error);  // each says why: 403 read-only or a foreign Host, 409 the holder
 }
 
 async function errorText(response) {
